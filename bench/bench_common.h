@@ -1,0 +1,51 @@
+// Benchmark helpers: large test images and the plain copy that the tools
+// that read and write each pixel once are measured against.
+#pragma once
+
+#include <benchmark/benchmark.h>
+
+#include <cstring>
+#include <vector>
+
+#include "tests/harness.h"
+
+constexpr int UhdWidth = 3840, UhdHeight = 2160;
+
+// A four-channel image with values that vary over the frame, so that no
+// branch of a tool is taken for every pixel.
+inline ImagePtr GradientImage(int w, int h) {
+  ImagePtr img(NewImage(w, h));
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) {
+      float* p = img->Group1(x, y);
+      p[ChanR] = 20.0f * x / w;
+      p[ChanG] = 10.0f * y / h;
+      p[ChanB] = 15.0f * (x + y) / (w + h);
+      p[ChanA] = 1.0f;
+    }
+  return img;
+}
+
+// The baseline: memcpy of the same bytes into a buffer that is already
+// allocated and touched, on one thread.
+inline void CopyBaseline(benchmark::State& state, const Image* src) {
+  const size_t bytes = size_t(src->Width()) * src->Height() * 4 * sizeof(float);
+  std::vector<float> dst(bytes / sizeof(float), 1.0f);
+  const void* from = src->Group1(0, 0);
+  for (auto _ : state) {
+    std::memcpy(dst.data(), from, bytes);
+    benchmark::DoNotOptimize(dst.data());
+    benchmark::ClobberMemory();
+  }
+  state.SetBytesProcessed(int64_t(state.iterations()) * bytes);
+}
+
+// Renders the harness's tool once per iteration; the result is dropped
+// within the iteration, as a host drops a frame it has shown.
+inline void RenderLoop(benchmark::State& state, ToolHarness& tool, size_t bytes) {
+  for (auto _ : state) {
+    ImagePtr out = tool.Render();
+    benchmark::DoNotOptimize(out.get());
+  }
+  state.SetBytesProcessed(int64_t(state.iterations()) * bytes);
+}

@@ -1,0 +1,3 @@
+#include "bench/bench_common.h"
+
+BENCHMARK_MAIN();

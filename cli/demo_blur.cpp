@@ -1,0 +1,3 @@
+#include "cli/demo.h"
+
+void AddBlurDemoSteps(std::vector<DemoStep>&) {}

@@ -1,0 +1,3 @@
+#include "cli/demo.h"
+
+void AddRelightDemoSteps(std::vector<DemoStep>&) {}

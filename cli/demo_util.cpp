@@ -1,0 +1,3 @@
+#include "cli/demo.h"
+
+void AddUtilityDemoSteps(std::vector<DemoStep>&) {}

@@ -1,0 +1,115 @@
+// The tool frame: what every tool of the module shares.
+//
+// A tool is one class derived from ThreadedOperator. Its constructor adds the
+// page "Settings", its inputs (frame/inputs.h) and its output; its Process
+// renders one request. At the bottom of its file it defines its record:
+//
+//   extern const ToolRecord ZDeviderRecord = {
+//       .registryId = "Quillmoor.ZDevider", ..., .factory = Factory<ZDevider>};
+//
+// The records are constant data; frame/registrations.cpp turns them into the
+// module's registration objects, in the module's fixed order.
+#pragma once
+
+#include <new>
+#include <optional>
+
+#include "frame/inputs.h"
+#include "host/host.h"
+
+struct ToolRecord {
+  const char* registryId;
+  const char* name;
+  const char* category;
+  const char* shortName;
+  const char* description;
+  const char* buildText;
+  int regInt4;
+  std::optional<int> regInt3;  // absent from some records altogether
+  std::optional<int> regInt19;
+  FactoryFunc factory;
+};
+
+// A new tool object, or null when there is no memory for it. When the
+// constructor throws, the memory is freed and the exception passes on.
+template <typename Tool>
+Operator* Factory(const Registry* reg, const ScriptVal& val, const TagList& tags) {
+  return new (std::nothrow) Tool(reg, val, tags);
+}
+
+// The registration tag list of a record, in the host's order.
+TagList RegistrationTags(const ToolRecord& rec, const ScriptInfo* script, const ResColor* tile);
+
+// The four objects a tool registers with, built in this order and destroyed
+// in reverse: tile colour, script information, registry ID, record.
+template <typename Tool>
+class ToolRegistration {
+ public:
+  explicit ToolRegistration(const ToolRecord& rec, RegistryList* list = &ClassRegistry)
+      : tile_(nullptr, 0x002B2A27, 0x007A0CE8),
+        script_(1, rec.registryId, "", ""),
+        id_(rec.registryId, true),
+        registry_(list, id_, RegistrationTags(rec, &script_, &tile_)) {}
+
+  const Registry& Record() const { return registry_; }
+
+ private:
+  ResColor tile_;
+  ScriptInfoT<Tool> script_;
+  TextID id_;
+  Registry registry_;
+};
+
+// The value of an input for the request, by kind.
+inline double NumberValue(Input* in, Request* req) {
+  return static_cast<Number*>(in->GetValue(req, 0))->Value();
+}
+inline TextID ChoiceValue(Input* in, Request* req) {
+  return *static_cast<TextIDParam*>(in->GetValue(req, 0));
+}
+inline Image* ImageValue(Input* in, Request* req) {
+  return static_cast<Image*>(in->GetValue(req, 0));
+}
+
+// Writes the value into a computed display field.
+inline void ShowValue(Input* field, double value) {
+  AutoNumber number(value);
+  field->SetValue(number, 0.0, 1, nullptr);
+}
+
+// The pixel walk of the tools that map each source pixel to the result pixel
+// at the same place: rows outer, columns inner, every channel read into the
+// record, changed in place by `change`, and written. `dst` must be at least
+// as large as `src`.
+template <typename Change>
+void MapPixels(const Image* src, Image* dst, Change&& change) {
+  const int32_t width = src->Width(), height = src->Height();
+  if (src->FurtherCount() == 0 && dst->FurtherCount() == 0) {
+    // The common layout: rows of blue, green, red, alpha, walked directly so
+    // that the compiler sees one flat loop.
+    for (int32_t y = 0; y < height; ++y) {
+      const float* in = src->Group1(0, y);
+      float* out = dst->Group1(0, y);
+      for (int32_t x = 0; x < width; ++x) {
+        FltPixel px;
+        std::memcpy(px.Chan, in + 4 * x, 4 * sizeof(float));
+        change(px);
+        std::memcpy(out + 4 * x, px.Chan, 4 * sizeof(float));
+      }
+    }
+    return;
+  }
+  PixelCursor in(src), out(dst);
+  FltPixel px;
+  for (int32_t y = 0; y < height; ++y) {
+    in.GotoRow(y);
+    out.GotoRow(y);
+    for (int32_t x = 0; x < width; ++x) {
+      in.ReadPixel(px);
+      change(px);
+      out.WritePixel(px);
+      in.NextPixel();
+      out.NextPixel();
+    }
+  }
+}

@@ -1,0 +1,12 @@
+// The standard pseudo-random generator the tools draw from: the srand/rand
+// contract (values 0 to 32767) with the classic linear congruential step.
+// Its state is private to each thread, so workers never share a sequence and
+// one seed gives the same sequence on every platform and every thread.
+#pragma once
+
+#include "host/export.h"
+
+constexpr int RandMax = 0x7FFF;
+
+VX_HOST void Srand(unsigned seed);
+VX_HOST int Rand();

@@ -1,0 +1,107 @@
+// Test helpers: small images built from values, and a tool built and
+// rendered the way the host does it.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <stdexcept>
+#include <string>
+
+#include "frame/tool.h"
+#include "frame/tools.h"
+#include "host/host.h"
+
+struct ImageRelease {
+  void operator()(Image* img) const {
+    if (img) img->Recycle();
+  }
+};
+// One hold on an image, dropped when the pointer goes.
+using ImagePtr = std::unique_ptr<Image, ImageRelease>;
+
+struct RGBA {
+  float r, g, b, a;
+  bool operator==(const RGBA&) const = default;
+};
+
+inline std::ostream& operator<<(std::ostream& os, const RGBA& p) {
+  return os << "(" << p.r << ", " << p.g << ", " << p.b << ", " << p.a << ")";
+}
+
+// An image whose pixel (x, y) is color(x, y); further channels are 0 unless
+// `further` sets them.
+inline ImagePtr MakeImage(int w, int h, const std::function<RGBA(int, int)>& color,
+                          const std::vector<std::string>& furtherNames = {},
+                          const std::function<float(int, int, int)>& further = nullptr) {
+  ImagePtr img(NewImage(w, h, furtherNames));
+  img->Fill(0, 0, 0, 0);
+  FltPixel px{};
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) {
+      const RGBA c = color(x, y);
+      px.R() = c.r, px.G() = c.g, px.B() = c.b, px.A() = c.a;
+      for (int i = 0; i < static_cast<int>(furtherNames.size()); ++i)
+        px.Chan[ChanFurther + i] = further ? further(x, y, i) : 0.0f;
+      img->SetPixel(x, y, px);
+    }
+  return img;
+}
+
+inline ImagePtr ConstantImage(int w, int h, RGBA c) {
+  return MakeImage(w, h, [c](int, int) { return c; });
+}
+
+inline RGBA PixelAt(const Image* img, int x, int y) {
+  FltPixel px;
+  img->GetPixel(x, y, px);
+  return {px.R(), px.G(), px.B(), px.A()};
+}
+
+inline float FurtherAt(const Image* img, int x, int y, int channel) {
+  return img->Group2(x, y)[channel];
+}
+
+// A tool object built from its record, with its registration in a class list
+// of its own, rendered the way vexlan renders it.
+class ToolHarness {
+ public:
+  explicit ToolHarness(const ToolRecord& rec)
+      : registry_(&list_, TextID(rec.registryId), RegistrationTags(rec, nullptr, nullptr)),
+        tool_(registry_.Create()) {}
+  ~ToolHarness() {
+    if (tool_) tool_->Recycle();
+  }
+
+  Operator& Tool() { return *tool_; }
+
+  Input& In(const char* id) {
+    Input* in = tool_->FindInput(id);
+    if (!in) throw std::invalid_argument(std::string("no input ") + id);
+    return *in;
+  }
+  ToolHarness& Set(const char* id, double value) {
+    In(id).SetNumber(value);
+    return *this;
+  }
+  ToolHarness& Choose(const char* id, const char* option) {
+    In(id).SetChoice(TextID(option));
+    return *this;
+  }
+  ToolHarness& Connect(const char* id, Image* img) {
+    In(id).Connect(img);
+    return *this;
+  }
+  double Value(const char* id) { return In(id).NumberValue(); }
+
+  // The image the tool set on its output, or null when it set none.
+  ImagePtr Render(double time = 0.0) {
+    Request req(time);
+    tool_->Process(&req);
+    return ImagePtr(req.TakeResult(tool_->Outputs().at(0).get()));
+  }
+
+ private:
+  RegistryList list_;
+  Registry registry_;
+  Operator* tool_;
+};

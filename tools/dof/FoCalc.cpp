@@ -1,0 +1,28 @@
+// Placeholder: the tool's inputs and render operation are still to come;
+// until then it renders no image.
+#include "frame/tool.h"
+
+class FoCalc : public ThreadedOperator {
+ public:
+  FoCalc(const Registry* reg, const ScriptVal& val, const TagList& tags)
+      : ThreadedOperator(reg, val, tags) {
+    AddControlPage("Settings");
+    output_ = AddImageOutput(*this);
+  }
+
+ private:
+  Output* output_;
+};
+
+extern constinit const ToolRecord FoCalcRecord = {
+    .registryId = "Quillmoor.FoCalc",
+    .name = "FoCalc",
+    .category = "Vexlan\\DofTools",
+    .shortName = "FoCalc",
+    .description = "Depth Of Field Calculator Tool",
+    .buildText = "Built: Dec 11 2010",
+    .regInt4 = 343,
+    .regInt3 = 1,
+    .regInt19 = 1,
+    .factory = Factory<FoCalc>,
+};
