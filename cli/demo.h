@@ -38,6 +38,6 @@ struct DemoStep {
 
 // Each group of tools adds its steps; the demo runs them in this order.
 void AddDofDemoSteps(std::vector<DemoStep>& steps);      // cli/demo_dof.cpp
-void AddBlurDemoSteps(std::vector<DemoStep>& steps);     // cli/demo_blur.cpp
+void AddThreadedDemoSteps(std::vector<DemoStep>& steps);     // cli/demo_threaded.cpp
 void AddRelightDemoSteps(std::vector<DemoStep>& steps);  // cli/demo_relight.cpp
 void AddUtilityDemoSteps(std::vector<DemoStep>& steps);  // cli/demo_util.cpp

@@ -1,3 +1,0 @@
-#include "cli/demo.h"
-
-void AddBlurDemoSteps(std::vector<DemoStep>&) {}

@@ -1,0 +1,3 @@
+#include "cli/demo.h"
+
+void AddThreadedDemoSteps(std::vector<DemoStep>&) {}
