@@ -53,6 +53,21 @@ struct FltPixel {
   float A() const { return Chan[ChanA]; }
 };
 
+// The record of the common layout: blue, green, red and alpha alone. Code
+// that works on either record is written once, for `auto& px`.
+struct FltPixel4 {
+  float Chan[4];
+
+  float& B() { return Chan[ChanB]; }
+  float& G() { return Chan[ChanG]; }
+  float& R() { return Chan[ChanR]; }
+  float& A() { return Chan[ChanA]; }
+  float B() const { return Chan[ChanB]; }
+  float G() const { return Chan[ChanG]; }
+  float R() const { return Chan[ChanR]; }
+  float A() const { return Chan[ChanA]; }
+};
+
 class Image;
 using ReadPixelFunc = void (*)(FltPixel& px, const std::byte* group1, const std::byte* group2,
                                const Image& img);

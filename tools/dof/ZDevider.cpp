@@ -21,11 +21,23 @@ class ZDevider : public ThreadedOperator {
     const double zmax = NumberValue(zmax_, req);
     Image* src = ImageValue(input_, req);
     Image* dst = NewImage({{ImageLike, src}});
-    MapPixels(src, dst, [zmax](FltPixel& px) {
-      px.R() = static_cast<float>(px.R() / zmax);
-      px.G() = static_cast<float>(px.G() / zmax);
-      px.B() = static_cast<float>(px.B() / zmax);
-    });
+    const float zmaxFloat = static_cast<float>(zmax);
+    if (static_cast<double>(zmaxFloat) == zmax) {
+      // A float quotient of floats, worked in double and narrowed, equals
+      // the float division itself: double carries more than twice a float's
+      // precision. So when Zmax is a float, divide in float, four at a time.
+      MapPixels(src, dst, [zmaxFloat](auto& px) {
+        px.R() /= zmaxFloat;
+        px.G() /= zmaxFloat;
+        px.B() /= zmaxFloat;
+      });
+    } else {
+      MapPixels(src, dst, [zmax](auto& px) {
+        px.R() = static_cast<float>(px.R() / zmax);
+        px.G() = static_cast<float>(px.G() / zmax);
+        px.B() = static_cast<float>(px.B() / zmax);
+      });
+    }
     output_->Set(req, dst);
   }
 
