@@ -1,1 +1,194 @@
+// The module: loading registers the fourteen tools in order, unloading takes
+// them out in reverse; every tool has the common page shape.
+#include <dlfcn.h>
 #include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "tests/harness.h"
+
+namespace {
+
+struct Expected {
+  const char *id, *name, *category, *shortName, *description, *build;
+  int int4;
+  std::optional<int> int3, int19;
+};
+
+const Expected Records[] = {
+    {"Quillmoor.FoCalc", "FoCalc", "Vexlan\\DofTools", "FoCalc", "Depth Of Field Calculator Tool",
+     "Built: Dec 11 2010", 343, 1, 1},
+    {"Quillmoor.ZRemapper", "ZRemapper", "Vexlan\\DofTools", "ZRemap", "Z Depth Remap Tool",
+     "Built: Dec 11 2010", 343, 1, 1},
+    {"Quillmoor.Normalizer", "Normalizer", "Vexlan\\ColorTools", "Normalizer", "Channel Normalizer",
+     "Built: Dec 11 2010", 343, std::nullopt, std::nullopt},
+    {"Quillmoor.ClipMotionVectors", "ClipMotionVectors", "Vexlan\\Misc", "ClipMotionVectors",
+     "ClipMotionVectors", "Built: Jan 16 2011", 354, std::nullopt, std::nullopt},
+    {"Quillmoor.Convolution", "Convolution", "Vexlan\\Blur", "Convolution", "Convolution",
+     "Built: Aug  9 2012", 341, 0, 0},
+    {"Quillmoor.DirtyDof", "DirtyDOF", "Vexlan\\Blur", "DirtyDOF", "DirtyDOF", "Built: Aug  9 2012",
+     341, 0, 0},
+    {"Quillmoor.IntuitiveRelighter", "IntuitiveRelighter", "Vexlan\\RelightTools",
+     "IntuitiveRelight", "Intuitive Relighter", "Built: Jan  4 2011", 354, 0, 0},
+    {"Quillmoor.SimpleSpotlight", "SimpleSpotlight", "Vexlan\\RelightTools", "SimpleSpotlight",
+     "Spot Relighter", "Built: Jan  7 2011", 354, 0, 0},
+    {"Quillmoor.SSAO", "SSAO", "Vexlan\\RelightTools", "SSAO", "Screen Space Ambient Occlusion",
+     "Built: Jan  4 2011", 354, 0, 1},
+    {"Quillmoor.StereoSwitch", "StereoSwitch", "Vexlan\\Stereo", "StereoSwitch", "StereoSwitch",
+     "Built: Jan 19 2012", 354, 1, 1},
+    {"Quillmoor.UVpositioner", "UVpositioner", "Vexlan\\UVTools", "UVpositioner", "UV positioner",
+     "Built: Dec 20 2010", 354, 1, 1},
+    {"Quillmoor.UVunwrap", "UVunwrap", "Vexlan\\UVTools", "UVunwrap", "UV unwrapper",
+     "Built: Dec 20 2010", 354, 1, 1},
+    {"Quillmoor.ZDevider", "ZDevider", "Vexlan\\DofTools", "ZDevider", "Z Depth Devider Tool",
+     "Built: Dec 11 2010", 343, 1, 1},
+    {"Quillmoor.Falloff", "Falloff", "Vexlan\\RelightTools", "Falloff", "Falloff Mask",
+     "Built: Oct  4 2012", 354, 0, 0},
+};
+
+// The module loaded for the life of one test.
+class Module {
+ public:
+  Module() : handle_(dlopen(VEXLAN_PLUGIN_PATH, RTLD_NOW | RTLD_LOCAL)) {}
+  ~Module() { Close(); }
+  bool Loaded() const { return handle_ != nullptr; }
+  void Close() {
+    if (handle_) dlclose(handle_);
+    handle_ = nullptr;
+  }
+
+ private:
+  void* handle_;
+};
+
+TEST(Module, RegistersTheFourteenToolsInOrderWithTheirRecords) {
+  const size_t before = ClassRegistry.Size();
+  Module module;
+  ASSERT_TRUE(module.Loaded()) << dlerror();
+  ASSERT_EQ(ClassRegistry.Size(), before + 14);
+  for (size_t i = 0; i < 14; ++i) {
+    const Registry& reg = *ClassRegistry.Records()[before + i];
+    const Expected& want = Records[i];
+    SCOPED_TRACE(want.id);
+    EXPECT_TRUE(reg.ID() == want.id);
+    EXPECT_STREQ(reg.Name(), want.name);
+    EXPECT_STREQ(reg.Category(), want.category);
+    EXPECT_STREQ(reg.Tags().GetText(RegShortName), want.shortName);
+    EXPECT_STREQ(reg.Description(), want.description);
+    EXPECT_STREQ(reg.Tags().GetText(RegBuildText), want.build);
+    EXPECT_EQ(reg.Tags().GetInt(RegInt4), want.int4);
+    EXPECT_EQ(reg.Tags().GetInt(RegInt3), want.int3);
+    EXPECT_EQ(reg.Tags().GetInt(RegInt19), want.int19);
+    EXPECT_EQ(reg.Tags().GetInt(RegInt0), 3);
+    EXPECT_EQ(reg.Tags().GetInt(RegInt1B), 1);
+    EXPECT_STREQ(reg.Script()->ClassName(), want.id);
+
+    // The tags in the host's order, ended by a zero tag.
+    std::vector<Tag> order = {RegInitFunc,  RegCleanupFunc, RegInt0,      RegBuildText,
+                              RegBaseClass, RegScriptInfo,  RegFactory,   RegInt4,
+                              RegName,      RegCategory,    RegShortName, RegDescription};
+    if (want.int3) order.push_back(RegInt3);
+    if (want.int19) order.push_back(RegInt19);
+    order.insert(order.end(), {RegInt1B, RegTileColor});
+    ASSERT_EQ(reg.Tags().Size(), order.size());
+    for (size_t t = 0; t < order.size(); ++t) EXPECT_EQ(reg.Tags()[t].tag, order[t]) << t;
+    EXPECT_EQ(reg.Tags().Data()[order.size()].tag, 0u);
+
+    const auto* tile = static_cast<const ResColor*>(reg.Tags().GetPointer(RegTileColor));
+    EXPECT_EQ(tile->Name(), nullptr);
+    EXPECT_EQ(tile->First(), 0x002B2A27u);
+    EXPECT_EQ(tile->Second(), 0x007A0CE8u);
+    EXPECT_EQ(reg.Tags().GetPointer(RegBaseClass), &ThreadedOperator::ClassID);
+  }
+}
+
+TEST(Module, FindsToolsByRegistryIDNameOrClassName) {
+  Module module;
+  ASSERT_TRUE(module.Loaded());
+  EXPECT_STREQ(ClassRegistry.Find("Quillmoor.DirtyDof")->Name(), "DirtyDOF");
+  EXPECT_EQ(ClassRegistry.Find("Quillmoor.Falloff")->ClassName(), "Fallof");
+  EXPECT_EQ(ClassRegistry.Find("Quillmoor.IntuitiveRelighter")->ClassName(), "Relight");
+  EXPECT_EQ(ClassRegistry.Find("relight"), ClassRegistry.Find("IntuitiveRelighter"));
+  EXPECT_EQ(ClassRegistry.Find("dirtydof"), ClassRegistry.Find("Quillmoor.DirtyDof"));
+  EXPECT_EQ(ClassRegistry.Find("Quillmoor.Nothing"), nullptr);
+}
+
+TEST(Module, UnloadingRemovesTheRecordsInReverseOrder) {
+  const std::vector<Registry*> before = ClassRegistry.Records();
+  for (int cycle = 0; cycle < 3; ++cycle) {
+    Module module;
+    ASSERT_TRUE(module.Loaded());
+    std::vector<std::string> removed;
+    ClassRegistry.SetObserver([&](RegistryList::Event event, const Registry& reg) {
+      if (event == RegistryList::Event::Removed) removed.push_back(reg.ID().Text());
+    });
+    module.Close();
+    ClassRegistry.SetObserver(nullptr);
+    ASSERT_EQ(removed.size(), 14u);
+    for (size_t i = 0; i < 14; ++i) EXPECT_EQ(removed[i], Records[13 - i].id);
+    EXPECT_EQ(ClassRegistry.Records(), before);
+  }
+}
+
+TEST(Module, EveryToolHasTheCommonPageShape) {
+  Module module;
+  ASSERT_TRUE(module.Loaded());
+  for (const Expected& want : Records) {
+    SCOPED_TRACE(want.id);
+    Operator* tool = ClassRegistry.Find(want.id)->Create();
+    ASSERT_NE(tool, nullptr);
+    EXPECT_EQ(tool->Pages(), std::vector<std::string>{"Settings"});
+    ASSERT_FALSE(tool->Inputs().empty());
+    const Input& title = *tool->Inputs().front();
+    EXPECT_EQ(title.Kind(), InputKind::Label);
+    EXPECT_TRUE(title.Control() == "LabelControl");
+    EXPECT_EQ(title.Attributes().GetInt(InputFlag0), 0);
+    EXPECT_EQ(title.Attributes().GetInt(InputFlag10), 1);
+    ASSERT_EQ(tool->Outputs().size(), 1u);
+    const Output& out = *tool->Outputs().front();
+    EXPECT_TRUE(out.ID() == "Output");
+    EXPECT_TRUE(out.Name() == "Output");
+    EXPECT_TRUE(*out.Attributes().GetID(DataType) == "Image");
+    EXPECT_EQ(out.Attributes().GetInt(MainInput), 1);
+    // Image inputs come after every other input, each with a main input.
+    bool imagesStarted = false;
+    for (const auto& in : tool->Inputs()) {
+      if (in->Kind() == InputKind::Image) {
+        imagesStarted = true;
+        EXPECT_TRUE(in->Attributes().GetInt(MainInput)) << in->ID().Text();
+      } else {
+        EXPECT_FALSE(imagesStarted) << in->ID().Text() << " follows an image input";
+      }
+    }
+    EXPECT_TRUE(imagesStarted);
+    tool->Recycle();
+  }
+}
+
+TEST(InputVocabulary, WritesAttributesInTheOrderGiven) {
+  InputDecl slider = Slider("Fstop", "Fstop").LowerLimit(0.0).Default(2.8);
+  ASSERT_EQ(slider.Attributes().Size(), 4u);
+  EXPECT_EQ(slider.Attributes()[0].tag, DataType);
+  EXPECT_EQ(slider.Attributes()[1].tag, InputControl);
+  EXPECT_EQ(slider.Attributes()[2].tag, RangeMin);
+  EXPECT_EQ(slider.Attributes()[3].tag, Default);
+
+  InputDecl field = Slider("CoC", "Circle of confusion (mm)").Default(1.0).Computed();
+  EXPECT_EQ(field.Attributes()[3].tag, InputFlagA);
+  EXPECT_EQ(field.Attributes()[4].tag, InputFlag10);
+
+  InputDecl choice = Choice("Mode", "Mode", {"Black", "Wrap"}, "Wrap");
+  const std::vector<Tag> order = {DataType,   InputControl, ChoiceText,
+                                  ChoiceText, ChoiceFlag,   ChoiceDefault};
+  ASSERT_EQ(choice.Attributes().Size(), order.size());
+  for (size_t i = 0; i < order.size(); ++i) EXPECT_EQ(choice.Attributes()[i].tag, order[i]);
+  EXPECT_TRUE(*choice.Attributes().GetID(DataType) == "TextID");
+
+  InputDecl label = Label("ICI", "Title");
+  EXPECT_FALSE(label.Attributes().Find(DataType));
+  EXPECT_STREQ(label.Name(), "Title");
+}
+
+}  // namespace
