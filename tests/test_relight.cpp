@@ -1,1 +1,521 @@
+// The relighting tools that render on the calling thread: the intuitive
+// relighter, the spot relighter and the falloff mask, and the pieces they
+// share.
 #include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <vector>
+
+#include "tests/harness.h"
+#include "tools/relight/channels.h"
+
+namespace {
+
+constexpr float NaN = std::numeric_limits<float>::quiet_NaN();
+
+RGBA Grey(float v) { return {v, v, v, v}; }
+
+// A one-row image of the given pixels.
+ImagePtr Row(const std::vector<RGBA>& pixels) {
+  return MakeImage(static_cast<int>(pixels.size()), 1, [&](int x, int) { return pixels[x]; });
+}
+
+// Every pixel of the image, row by row.
+std::vector<RGBA> Pixels(const Image* img) {
+  std::vector<RGBA> all;
+  for (int y = 0; y < img->Height(); ++y)
+    for (int x = 0; x < img->Width(); ++x) all.push_back(PixelAt(img, x, y));
+  return all;
+}
+
+void ExpectGreyNear(const Image* img, int x, float expected, float tolerance = 1e-6f) {
+  const RGBA p = PixelAt(img, x, 0);
+  EXPECT_NEAR(p.r, expected, tolerance) << "pixel " << x;
+  EXPECT_EQ(p.g, p.r) << "pixel " << x;
+  EXPECT_EQ(p.b, p.r) << "pixel " << x;
+  EXPECT_EQ(p.a, p.r) << "pixel " << x;
+}
+
+void ExpectCleared(const Image* img) {
+  ASSERT_NE(img, nullptr);
+  for (int y = 0; y < img->Height(); ++y)
+    for (int x = 0; x < img->Width(); ++x) {
+      EXPECT_EQ(PixelAt(img, x, y), (RGBA{0, 0, 0, 0})) << x << ", " << y;
+      for (int c = 0; c < img->FurtherCount(); ++c) EXPECT_EQ(FurtherAt(img, x, y, c), 0.0f);
+    }
+}
+
+std::vector<const char*> InputIds(ToolHarness& tool) {
+  std::vector<const char*> ids;
+  for (const auto& in : tool.Tool().Inputs()) ids.push_back(in->ID().Text());
+  return ids;
+}
+
+// ---------------------------------------------------------------------------
+// Shared pieces
+
+TEST(RelightShared, ClampSendsNotANumberToOne) {
+  EXPECT_EQ(ClampMask(-0.5), 0.0);
+  EXPECT_EQ(ClampMask(0.0), 0.0);
+  EXPECT_EQ(ClampMask(0.25), 0.25);
+  EXPECT_EQ(ClampMask(1.0), 1.0);
+  EXPECT_EQ(ClampMask(7.0), 1.0);
+  EXPECT_EQ(ClampMask(-INFINITY), 0.0);
+  EXPECT_EQ(ClampMask(INFINITY), 1.0);
+  EXPECT_EQ(ClampMask(NAN), 1.0);
+}
+
+TEST(RelightShared, MapChannelPicksTheNamedChannelAndLuminanceIsThePlainMean) {
+  FltPixel px{};
+  px.R() = 0.3f, px.G() = 0.6f, px.B() = 0.9f, px.A() = 0.25f;
+  EXPECT_EQ(MapValue(MapChannelOf(TextID("Red")), px), 0.3f);
+  EXPECT_EQ(MapValue(MapChannelOf(TextID("Green")), px), 0.6f);
+  EXPECT_EQ(MapValue(MapChannelOf(TextID("Blue")), px), 0.9f);
+  EXPECT_EQ(MapValue(MapChannelOf(TextID("Alpha")), px), 0.25f);
+  EXPECT_NEAR(MapValue(MapChannelOf(TextID("Luminance")), px), 0.6, 1e-7);
+  // Not an option at all: the input's default, "Luminance".
+  EXPECT_EQ(MapChannelOf(TextID("Lumi")), MapChannel::Luminance);
+  // Values are used as they are, beyond 0 … 1 too.
+  px.R() = -2.0f;
+  EXPECT_EQ(MapValue(MapChannel::Red, px), -2.0);
+}
+
+// ---------------------------------------------------------------------------
+// Intuitive relighter
+
+TEST(Relight, InputsInOrderWithTheirIdsAndRequirements) {
+  ToolHarness tool(RelightRecord);
+  EXPECT_EQ(tool.Tool().Pages(), std::vector<std::string>{"Settings"});
+  const std::vector<std::string> expected = {"Relight",
+                                             "Red",
+                                             "Green",
+                                             "Blue",
+                                             "LightIntensity",
+                                             "LightSize",
+                                             "Map Fuction",
+                                             "Map Channel",
+                                             "NormalsOrPosition",
+                                             "Intensity/Size Map"};
+  const std::vector<const char*> ids = InputIds(tool);
+  EXPECT_EQ(std::vector<std::string>(ids.begin(), ids.end()), expected);
+  EXPECT_EQ(tool.In("Relight").Kind(), InputKind::Label);
+  EXPECT_EQ(tool.In("Map Fuction").Options(), (std::vector<const char*>{"Intensity", "Size"}));
+  EXPECT_EQ(tool.In("Map Channel").ChoiceValue(), "Luminance");
+  EXPECT_EQ(tool.In("Red").Attributes().GetText(ColorGroupName),
+            std::string("Light Position/Direction"));
+  EXPECT_TRUE(tool.In("NormalsOrPosition").IsRequired());
+  EXPECT_FALSE(tool.In("Intensity/Size Map").IsRequired());
+  EXPECT_EQ(tool.In("Intensity/Size Map").Attributes().GetInt(MainInput), 2);
+}
+
+TEST(Relight, DefaultsGiveOneMinusDistanceTimesAlpha) {
+  ImagePtr pass = Row({{0, 0, 0, 1},
+                       {0.25f, 0, 0, 1},
+                       {0, 0.6f, 0.8f, 1},  // distance exactly 1
+                       {3, -4, 0, 1},
+                       {0, 0, -0.5f, 0.5f},
+                       {0, 0, 0, 0}});
+  ToolHarness tool(RelightRecord);
+  ImagePtr out = tool.Connect("NormalsOrPosition", pass.get()).Render();
+  ASSERT_TRUE(out);
+  ExpectGreyNear(out.get(), 0, 1.0f, 0);
+  ExpectGreyNear(out.get(), 1, 0.75f, 0);
+  ExpectGreyNear(out.get(), 2, 0.0f);
+  ExpectGreyNear(out.get(), 3, 0.0f, 0);
+  ExpectGreyNear(out.get(), 4, 0.25f, 0);
+  ExpectGreyNear(out.get(), 5, 0.0f, 0);
+}
+
+TEST(Relight, ComparesRedGreenBlueWithTheLightsThreeNumbersInTurn) {
+  ImagePtr pass = Row({{1, 2, 3, 1}, {3, 2, 1, 1}, {2, 1, 3, 1}});
+  ToolHarness tool(RelightRecord);
+  tool.Set("Red", 1).Set("Green", 2).Set("Blue", 3).Set("LightIntensity", 3);
+  ImagePtr out = tool.Connect("NormalsOrPosition", pass.get()).Render();
+  ExpectGreyNear(out.get(), 0, 1.0f);
+  ExpectGreyNear(out.get(), 1, float(1 - std::sqrt(8.0) / 3));
+  ExpectGreyNear(out.get(), 2, float(1 - std::sqrt(2.0) / 3));
+}
+
+TEST(Relight, RampTurnsRoundWhenSizeExceedsIntensity) {
+  ImagePtr pass = Row({{0.5f, 0, 0, 1}, {1.5f, 0, 0, 1}, {3, 0, 0, 0.5f}});
+  ToolHarness tool(RelightRecord);
+  tool.Set("LightIntensity", 1).Set("LightSize", 2);
+  ImagePtr out = tool.Connect("NormalsOrPosition", pass.get()).Render();
+  ExpectGreyNear(out.get(), 0, 0.0f, 0);
+  ExpectGreyNear(out.get(), 1, 0.5f, 0);
+  ExpectGreyNear(out.get(), 2, 0.5f, 0);
+}
+
+TEST(Relight, EqualRadiiGiveAHardEdgeThatExcludesTheRadius) {
+  ImagePtr pass = Row({{0.5f, 0, 0, 1}, {1, 0, 0, 1}, {1.001f, 0, 0, 0.75f}, {0, 9, 0, 1}});
+  ToolHarness tool(RelightRecord);
+  tool.Set("LightIntensity", 1).Set("LightSize", 1);
+  ImagePtr out = tool.Connect("NormalsOrPosition", pass.get()).Render();
+  EXPECT_EQ(Pixels(out.get()), (std::vector<RGBA>{Grey(0), Grey(0), Grey(0.75f), Grey(1)}));
+}
+
+TEST(Relight, PassValuesThatAreNotNumbersGiveZero) {
+  ImagePtr pass = Row({{NaN, 0, 0, 1}});
+  ToolHarness tool(RelightRecord);
+  ImagePtr out = tool.Connect("NormalsOrPosition", pass.get()).Render();
+  ExpectGreyNear(out.get(), 0, 0.0f, 0);
+}
+
+TEST(Relight, MapScalesIntensityByTheChosenChannel) {
+  // Light Intensity 1 scaled by the map to m: a pixel at distance 0.125 gets
+  // 1 - 0.125 / m.
+  ImagePtr pass = Row({{0.125f, 0, 0, 1}});
+  ImagePtr map = Row({{0.25f, 0.5f, 1.0f, 0.625f}});
+  const struct {
+    const char* channel;
+    double m;
+  } cases[] = {
+      {"Red", 0.25}, {"Green", 0.5}, {"Blue", 1.0}, {"Alpha", 0.625}, {"Luminance", 1.75 / 3}};
+  for (const auto& c : cases) {
+    ToolHarness tool(RelightRecord);
+    tool.Choose("Map Channel", c.channel);
+    ImagePtr out = tool.Connect("NormalsOrPosition", pass.get())
+                       .Connect("Intensity/Size Map", map.get())
+                       .Render();
+    SCOPED_TRACE(c.channel);
+    ExpectGreyNear(out.get(), 0, float(1 - 0.125 / c.m));
+  }
+}
+
+TEST(Relight, MapAlphaHalvesTheReachOfTheLight) {
+  ImagePtr pass = Row({{0.25f, 0, 0, 1}, {0.5f, 0, 0, 1}, {0.25f, 0, 0, 1}});
+  ImagePtr map = Row({{1, 1, 1, 0.5f}, {1, 1, 1, 0.5f}, {1, 1, 1, 1}});
+  ToolHarness tool(RelightRecord);
+  tool.Choose("Map Fuction", "Intensity").Choose("Map Channel", "Alpha");
+  ImagePtr out = tool.Connect("NormalsOrPosition", pass.get())
+                     .Connect("Intensity/Size Map", map.get())
+                     .Render();
+  EXPECT_EQ(Pixels(out.get()), (std::vector<RGBA>{Grey(0.5f), Grey(0), Grey(0.75f)}));
+}
+
+TEST(Relight, MapCanScaleTheSizeInstead) {
+  // Size 0.25 doubled by the map's red to 0.5, intensity 1: full light up to
+  // 0.5, half way at 0.75.
+  ImagePtr pass = Row({{0.5f, 0, 0, 1}, {0.75f, 0, 0, 1}});
+  ImagePtr map = ConstantImage(2, 1, {2, 0, 0, 0});
+  ToolHarness tool(RelightRecord);
+  tool.Set("LightSize", 0.25).Choose("Map Fuction", "Size").Choose("Map Channel", "Red");
+  ImagePtr out = tool.Connect("NormalsOrPosition", pass.get())
+                     .Connect("Intensity/Size Map", map.get())
+                     .Render();
+  ExpectGreyNear(out.get(), 0, 1.0f);
+  ExpectGreyNear(out.get(), 1, 0.5f);
+}
+
+TEST(Relight, ChoicesChangeNothingWithoutAMap) {
+  ImagePtr pass = Row({{0.1f, 0.2f, 0.3f, 1}, {0.5f, -0.25f, 0, 0.5f}});
+  ToolHarness tool(RelightRecord);
+  tool.Set("LightSize", 0.1).Connect("NormalsOrPosition", pass.get());
+  const std::vector<RGBA> plain = Pixels(tool.Render().get());
+  tool.Choose("Map Fuction", "Size").Choose("Map Channel", "Red");
+  EXPECT_EQ(Pixels(tool.Render().get()), plain);
+  EXPECT_NE(plain[0], Grey(0));
+}
+
+TEST(Relight, MapOfAnotherSizeClearsTheOutput) {
+  ImagePtr pass = MakeImage(
+      2, 2,
+      [](int, int) {
+        return RGBA{0, 0, 0, 1};
+      },
+      {"Z"}, [](int x, int y, int) { return float(x + y + 1); });
+  for (auto [w, h] : {std::pair{2, 1}, std::pair{1, 2}, std::pair{3, 3}}) {
+    ImagePtr map = ConstantImage(w, h, {1, 1, 1, 1});
+    ToolHarness tool(RelightRecord);
+    ImagePtr out = tool.Connect("NormalsOrPosition", pass.get())
+                       .Connect("Intensity/Size Map", map.get())
+                       .Render();
+    ExpectCleared(out.get());
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Spot relighter
+
+TEST(SimpleSpotlight, InputsInOrderWithTheirIdsAndLimits) {
+  ToolHarness tool(SimpleSpotlightRecord);
+  const std::vector<std::string> expected = {
+      "Spot Relight", "Red",           "Green",          "Blue",     "Red2",   "Green2",
+      "Blue2",        "LightConeSize", "LightIntensity", "Position", "Normals"};
+  const std::vector<const char*> ids = InputIds(tool);
+  EXPECT_EQ(std::vector<std::string>(ids.begin(), ids.end()), expected);
+  const TagList& cone = tool.In("LightConeSize").Attributes();
+  EXPECT_EQ(cone.GetDouble(Default), 8.0);
+  EXPECT_EQ(cone.GetInt(Integer), 1);
+  EXPECT_EQ(cone.GetDouble(RangeMin), 1.0);
+  EXPECT_EQ(cone.GetDouble(LimitMax), 100.0);
+  EXPECT_EQ(cone.Count(RangeMax), 0u);
+  EXPECT_EQ(tool.In("Red2").Attributes().GetText(ColorGroupName), std::string("Light Target"));
+  EXPECT_EQ(tool.In("Blue2").Attributes().GetInt(ColorGroup), 3);
+  EXPECT_TRUE(tool.In("Position").IsRequired());
+  EXPECT_FALSE(tool.In("Normals").IsRequired());
+}
+
+TEST(SimpleSpotlight, AllDefaultsGiveZeroEverywhere) {
+  ImagePtr pass = Row({{0, 0, 0, 1}, {1, 2, 3, 1}, {-5, 0, 7, 0.5f}});
+  ToolHarness tool(SimpleSpotlightRecord);
+  ImagePtr out = tool.Connect("Position", pass.get()).Render();
+  EXPECT_EQ(Pixels(out.get()), (std::vector<RGBA>(3, Grey(0))));
+}
+
+// The light at (0, 0, 10) aims at the origin.
+ToolHarness& AimDown(ToolHarness& tool, double cone) {
+  return tool.Set("Blue", 10).Set("LightConeSize", cone).Set("LightIntensity", 1);
+}
+
+TEST(SimpleSpotlight, FullOnTheAxisNoneAtRightAnglesOrBehind) {
+  ImagePtr pass = Row({{0, 0, 0, 0.25f}, {10, 0, 10, 1}, {0, 0, 20, 1}, {0, 0, 10, 1}});
+  ToolHarness tool(SimpleSpotlightRecord);
+  ImagePtr out = AimDown(tool, 1).Connect("Position", pass.get()).Render();
+  // The output's alpha is the light itself, not the pass's alpha; a point at
+  // the light has no direction to it and gets no light.
+  EXPECT_EQ(Pixels(out.get()), (std::vector<RGBA>{Grey(1), Grey(0), Grey(0), Grey(0)}));
+}
+
+TEST(SimpleSpotlight, ConeExponentNarrowsTheBeam) {
+  // A point seen from the light at 60 degrees off the axis: cos = 0.5.
+  const float off = static_cast<float>(2 * std::sin(M_PI / 3));
+  ImagePtr pass = Row({{-off, 0, 9, 1}, {0, off, 9, 1}});
+  ToolHarness tool(SimpleSpotlightRecord);
+  tool.Connect("Position", pass.get());
+  ExpectGreyNear(AimDown(tool, 8).Render().get(), 0, 0.00390625f, 1e-6f);
+  ExpectGreyNear(AimDown(tool, 8).Render().get(), 1, 0.00390625f, 1e-6f);
+  ExpectGreyNear(AimDown(tool, 1).Render().get(), 0, 0.5f, 1e-6f);
+  ExpectGreyNear(AimDown(tool, 1).Set("LightIntensity", 3).Render().get(), 0, 1.5f, 1e-6f);
+}
+
+TEST(SimpleSpotlight, EveryWholeExponentAgreesWithTheGeneralPower) {
+  // Points at (-a, 0, 0) under a light at (0, 0, 1) aimed along -z: the
+  // cosine is 1 / |(a, 0, 1)|, worked in float as the tool works it.
+  std::vector<RGBA> points;
+  std::vector<double> cosines;
+  for (int i = 1; i <= 40; ++i) {
+    const float a = 0.037f * i;
+    points.push_back({-a, 0, 0, 1});
+    cosines.push_back(1.0f / std::sqrt(a * a + 0.0f + 1.0f));
+  }
+  ImagePtr pass = Row(points);
+  ToolHarness tool(SimpleSpotlightRecord);
+  tool.Set("Blue", 1).Connect("Position", pass.get());
+  for (double e : {0.0, 1.0, 2.0, 3.0, 7.0, 8.0, 37.0, 64.0, 99.0, 100.0, 2.5, -1.0}) {
+    const std::vector<RGBA> out = Pixels(tool.Set("LightConeSize", e).Render().get());
+    for (size_t i = 0; i < points.size(); ++i)
+      ASSERT_EQ(out[i], Grey(static_cast<float>(std::pow(cosines[i], e))))
+          << "exponent " << e << ", point " << i;
+  }
+}
+
+TEST(SimpleSpotlight, NormalsAddADiffuseTermAlongTheAxis) {
+  ImagePtr pass = ConstantImage(5, 1, {0, 0, 0, 1});
+  ImagePtr normals = Row({{0, 0, 1, 1}, {0, 0, -1, 1}, {0, 0, 2, 1}, {1, 0, 1, 1}, {0, 0, 0, 1}});
+  ToolHarness tool(SimpleSpotlightRecord);
+  ImagePtr out = AimDown(tool, 8)
+                     .Set("LightIntensity", 2)
+                     .Connect("Position", pass.get())
+                     .Connect("Normals", normals.get())
+                     .Render();
+  ExpectGreyNear(out.get(), 0, 2.0f, 0);
+  ExpectGreyNear(out.get(), 1, 0.0f, 0);
+  ExpectGreyNear(out.get(), 2, 2.0f, 0);
+  ExpectGreyNear(out.get(), 3, float(2 / std::sqrt(2.0)));
+  ExpectGreyNear(out.get(), 4, 0.0f, 0);
+}
+
+TEST(SimpleSpotlight, NormalFacingAwayGivesZeroEvenForAnEndlessLight) {
+  ImagePtr pass = ConstantImage(1, 1, {0, 0, 0, 1});
+  ImagePtr normals = ConstantImage(1, 1, {0, 0, -1, 1});
+  ToolHarness tool(SimpleSpotlightRecord);
+  AimDown(tool, 8).Set("LightIntensity", INFINITY);
+  ImagePtr out = tool.Connect("Position", pass.get()).Connect("Normals", normals.get()).Render();
+  ExpectGreyNear(out.get(), 0, 0.0f, 0);
+}
+
+TEST(SimpleSpotlight, LightOnItsTargetLightsNothingThroughNormals) {
+  ImagePtr pass = Row({{0, 0, 0, 1}, {1, 1, 1, 1}});
+  ImagePtr normals = ConstantImage(2, 1, {0, 0, 1, 1});
+  ToolHarness tool(SimpleSpotlightRecord);
+  tool.Set("Red", 4).Set("Red2", 4).Set("LightConeSize", 1);
+  ImagePtr out = tool.Connect("Position", pass.get()).Connect("Normals", normals.get()).Render();
+  EXPECT_EQ(Pixels(out.get()), (std::vector<RGBA>(2, Grey(0))));
+}
+
+TEST(SimpleSpotlight, NormalsOfAnotherSizeClearTheOutput) {
+  ImagePtr pass = ConstantImage(2, 2, {0, 0, 0, 1});
+  ImagePtr normals = ConstantImage(2, 3, {0, 0, 1, 1});
+  ToolHarness tool(SimpleSpotlightRecord);
+  ImagePtr out =
+      AimDown(tool, 1).Connect("Position", pass.get()).Connect("Normals", normals.get()).Render();
+  ExpectCleared(out.get());
+}
+
+// ---------------------------------------------------------------------------
+// Falloff mask
+
+TEST(Fallof, InputsInOrderWithTheirIds) {
+  ToolHarness tool(FallofRecord);
+  const std::vector<std::string> expected = {"Falloff", "Intensity", "Map Channel", "Normals",
+                                             "Intensity Map"};
+  const std::vector<const char*> ids = InputIds(tool);
+  EXPECT_EQ(std::vector<std::string>(ids.begin(), ids.end()), expected);
+  EXPECT_EQ(tool.In("Intensity").NumberValue(), 1.0);
+  EXPECT_EQ(tool.In("Map Channel").Options(),
+            (std::vector<const char*>{"Red", "Green", "Blue", "Luminance", "Alpha"}));
+  EXPECT_TRUE(tool.In("Normals").IsRequired());
+  EXPECT_FALSE(tool.In("Intensity Map").IsRequired());
+}
+
+TEST(Fallof, FacingRatioAgainstTheDepthAxis) {
+  ImagePtr normals = Row({{0, 0, 1, 1},
+                          {0, 0, -1, 1},
+                          {1, 0, 0, 1},
+                          {0, -3, 0, 1},
+                          {1, 0, 1, 1},
+                          {0, 0, 0, 0.5f},
+                          {1, 0, 0, 0},
+                          {0.5f, 0.5f, 1, 1}});
+  ToolHarness tool(FallofRecord);
+  ImagePtr out = tool.Connect("Normals", normals.get()).Render();
+  ExpectGreyNear(out.get(), 0, 0.0f, 0);  // front face
+  ExpectGreyNear(out.get(), 1, 0.0f, 0);  // back face
+  ExpectGreyNear(out.get(), 2, 1.0f, 0);  // edge-on
+  ExpectGreyNear(out.get(), 3, 1.0f, 0);
+  ExpectGreyNear(out.get(), 4, 0.29289322f);
+  ExpectGreyNear(out.get(), 5, 0.5f, 0);  // no direction: its own alpha
+  ExpectGreyNear(out.get(), 6, 0.0f, 0);
+  // Stored values are used as they are, not decoded from 0 … 1.
+  ExpectGreyNear(out.get(), 7, float(1 - 1 / std::sqrt(1.5)));
+}
+
+TEST(Fallof, IntensityScalesBeforeTheClamp) {
+  ImagePtr normals = Row({{1, 0, 1, 1}, {0, 1, 0, 1}, {0, 0, 0, 0.75f}});
+  ToolHarness tool(FallofRecord);
+  tool.Connect("Normals", normals.get());
+  EXPECT_EQ(Pixels(tool.Set("Intensity", 4).Render().get()),
+            (std::vector<RGBA>{Grey(1), Grey(1), Grey(0.75f)}));
+  EXPECT_EQ(Pixels(tool.Set("Intensity", -1).Render().get()),
+            (std::vector<RGBA>{Grey(0), Grey(0), Grey(0.75f)}));
+  ExpectGreyNear(tool.Set("Intensity", 2).Render().get(), 0, float(2 * (1 - 1 / std::sqrt(2.0))));
+}
+
+TEST(Fallof, MapScalesIntensityByTheChosenChannel) {
+  ImagePtr normals = Row({{1, 0, 1, 1}, {1, 0, 1, 1}, {0, 0, 0, 0.5f}});
+  ImagePtr map = Row({{0.3f, 0.6f, 0.9f, 1}, {0.3f, 0.6f, 0.9f, 0}, {1, 1, 1, 0}});
+  ToolHarness tool(FallofRecord);
+  tool.Connect("Normals", normals.get()).Connect("Intensity Map", map.get());
+  const float edge = float(1 - 1 / std::sqrt(2.0));
+  ImagePtr lum = tool.Render();
+  ExpectGreyNear(lum.get(), 0, edge * 0.6f);
+  ExpectGreyNear(lum.get(), 1, edge * 0.6f);
+  ImagePtr alpha = tool.Choose("Map Channel", "Alpha").Render();
+  ExpectGreyNear(alpha.get(), 0, edge);
+  ExpectGreyNear(alpha.get(), 1, 0.0f, 0);
+  ExpectGreyNear(alpha.get(), 2, 0.5f, 0);  // a zero normal keeps its alpha
+  ExpectGreyNear(tool.Choose("Map Channel", "Blue").Render().get(), 0, edge * 0.9f);
+}
+
+TEST(Fallof, MapOfAnotherSizeClearsTheOutput) {
+  ImagePtr normals = ConstantImage(3, 1, {1, 0, 0, 1});
+  ImagePtr map = ConstantImage(1, 3, {1, 1, 1, 1});
+  ToolHarness tool(FallofRecord);
+  ExpectCleared(
+      tool.Connect("Normals", normals.get()).Connect("Intensity Map", map.get()).Render().get());
+}
+
+// ---------------------------------------------------------------------------
+// All three
+
+struct ToolCase {
+  const char* name;
+  const ToolRecord* record;
+  const char* pass;
+  const char* second;
+};
+
+const ToolCase AllTools[] = {
+    {"Relight", &RelightRecord, "NormalsOrPosition", "Intensity/Size Map"},
+    {"SimpleSpotlight", &SimpleSpotlightRecord, "Position", "Normals"},
+    {"Fallof", &FallofRecord, "Normals", "Intensity Map"},
+};
+
+TEST(RelightTools, FurtherChannelsOfThePassCarryThrough) {
+  ImagePtr pass = MakeImage(
+      3, 2,
+      [](int x, int y) {
+        return RGBA{0.1f * x, 0.2f * y, 0.5f, 1};
+      },
+      {"Z", "id"}, [](int x, int y, int c) { return float(100 * c + 10 * y + x); });
+  ImagePtr second = ConstantImage(3, 2, {0.5f, 0.5f, 1, 1});
+  for (const ToolCase& t : AllTools)
+    for (bool withSecond : {false, true}) {
+      SCOPED_TRACE(std::string(t.name) + (withSecond ? " with second image" : ""));
+      ToolHarness tool(*t.record);
+      tool.Connect(t.pass, pass.get());
+      if (withSecond) tool.Connect(t.second, second.get());
+      ImagePtr out = tool.Render();
+      ASSERT_TRUE(out);
+      ASSERT_EQ(out->FurtherNames(), pass->FurtherNames());
+      for (int y = 0; y < 2; ++y)
+        for (int x = 0; x < 3; ++x)
+          for (int c = 0; c < 2; ++c)
+            EXPECT_EQ(FurtherAt(out.get(), x, y, c), float(100 * c + 10 * y + x));
+    }
+}
+
+// Large images take the walks' fast paths; each pixel must still come out as
+// it does when it is rendered on its own.
+TEST(RelightTools, LargeImagesAgreeWithSinglePixels) {
+  const int w = 1024, h = 520;
+  auto value = [](int x, int y) {
+    return RGBA{std::sin(x * 0.01f) * 2, std::cos(y * 0.013f), (x + y) * 0.001f - 0.5f,
+                (x % 5) * 0.25f};
+  };
+  ImagePtr pass = MakeImage(w, h, value);
+  ImagePtr second = MakeImage(w, h, [&](int x, int y) {
+    const RGBA v = value(y % w, x % h);
+    return RGBA{v.b, v.r, v.g, 1 - v.a};
+  });
+  const std::pair<int, int> probes[] = {{0, 0},    {1, 0},         {w - 1, 0},
+                                        {17, 133}, {w - 1, h - 1}, {511, 260}};
+  for (const ToolCase& t : AllTools)
+    for (bool withSecond : {false, true}) {
+      SCOPED_TRACE(std::string(t.name) + (withSecond ? " with second image" : ""));
+      auto setUp = [&](ToolHarness& tool) -> ToolHarness& {
+        if (t.record == &FallofRecord) return tool.Set("Intensity", 1.5);
+        return tool.Set("Red", 0.3).Set("Green", -0.2).Set("Blue", 0.7).Set("LightIntensity", 2.5);
+      };
+      ToolHarness big(*t.record);
+      setUp(big).Connect(t.pass, pass.get());
+      if (withSecond) big.Connect(t.second, second.get());
+      ImagePtr out = big.Render();
+      for (auto [x, y] : probes) {
+        ImagePtr one = ConstantImage(1, 1, PixelAt(pass.get(), x, y));
+        ImagePtr oneSecond = ConstantImage(1, 1, PixelAt(second.get(), x, y));
+        ToolHarness small(*t.record);
+        setUp(small).Connect(t.pass, one.get());
+        if (withSecond) small.Connect(t.second, oneSecond.get());
+        EXPECT_EQ(PixelAt(out.get(), x, y), PixelAt(small.Render().get(), 0, 0))
+            << "pixel " << x << ", " << y;
+      }
+    }
+}
+
+TEST(RelightTools, EmptyPassStillSetsAnImageAndNoPassSetsNone) {
+  for (const ToolCase& t : AllTools) {
+    SCOPED_TRACE(t.name);
+    ImagePtr empty(NewImage(4, 0));
+    ToolHarness tool(*t.record);
+    EXPECT_FALSE(tool.Render());
+    ImagePtr out = tool.Connect(t.pass, empty.get()).Render();
+    ASSERT_TRUE(out);
+    EXPECT_EQ(out->Width(), 4);
+    EXPECT_EQ(out->Height(), 0);
+  }
+}
+
+}  // namespace
