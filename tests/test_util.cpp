@@ -1,1 +1,409 @@
+// The image utilities: normaliser, motion-vector clipper, stereo switch, and
+// the two UV tools.
 #include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <set>
+#include <utility>
+
+#include "tests/harness.h"
+#include "tools/util/uv.h"
+
+namespace {
+
+constexpr float NaN = std::numeric_limits<float>::quiet_NaN();
+
+// A one-row image of the given pixels, with one further channel "id" that
+// holds 10 + x.
+ImagePtr Row(std::vector<RGBA> pixels) {
+  return MakeImage(
+      int(pixels.size()), 1, [pixels](int x, int) { return pixels[x]; }, {"id"},
+      [](int x, int, int) { return 10.0f + x; });
+}
+
+std::vector<RGBA> RowOf(const Image* img) {
+  std::vector<RGBA> out;
+  for (int x = 0; x < img->Width(); ++x) out.push_back(PixelAt(img, x, 0));
+  return out;
+}
+
+// ---------------------------------------------------------------- Normalizer
+
+TEST(Normalizer, StretchesEachChannelByItsOwnRange) {
+  ImagePtr src =
+      Row({{0.25f, 0.5f, 0.125f, 0.3f}, {0.5f, 0.75f, 0.25f, 0.3f}, {0.75f, 1.0f, 0.375f, 0.3f}});
+  ToolHarness tool(NormalizerRecord);
+  ImagePtr out = tool.Connect("Input", src.get()).Render();
+  ASSERT_TRUE(out);
+  EXPECT_EQ(RowOf(out.get()),
+            (std::vector<RGBA>{{0, 0, 0, 0.3f}, {0.5f, 0.5f, 0.5f, 0.3f}, {1, 1, 1, 0.3f}}));
+  for (int x = 0; x < 3; ++x) EXPECT_EQ(FurtherAt(out.get(), x, 0, 0), 10.0f + x);
+}
+
+TEST(Normalizer, ValuesOutsideTheThresholdsDoNotSetTheRange) {
+  // Red: 1.5 lies above the maximum threshold 1, so the range is 0.25 to
+  // 0.75 and 1.5 maps past 1. Green: -0.5 lies below the minimum threshold,
+  // leaving an empty range at 0.5. Blue: every value lies above 1, so the
+  // maximum keeps its starting 0 and the range runs backwards from 1.5.
+  ImagePtr src = Row({{0.25f, -0.5f, 1.5f, 1}, {0.75f, 0.5f, 2.5f, 1}, {1.5f, 0.5f, 1.5f, 1}});
+  ToolHarness tool(NormalizerRecord);
+  ImagePtr out = tool.Connect("Input", src.get()).Render();
+  EXPECT_EQ(RowOf(out.get()),
+            (std::vector<RGBA>{
+                {0, 0, 0, 1}, {1, 0, static_cast<float>(1.0 / -1.5), 1}, {2.5f, 0, 0, 1}}));
+}
+
+TEST(Normalizer, ValuesThatAreNotANumberNeverQualify) {
+  ImagePtr src = Row({{NaN, 0, 0, 1}, {0.25f, 0, 0, 1}, {0.75f, 0, 0, 1}});
+  ToolHarness tool(NormalizerRecord);
+  ImagePtr out = tool.Connect("Input", src.get()).Render();
+  EXPECT_TRUE(std::isnan(PixelAt(out.get(), 0, 0).r));
+  EXPECT_EQ(PixelAt(out.get(), 2, 0).r, 1.0f);
+}
+
+TEST(Normalizer, CommonModeUsesTheWidestRangeOfTheThree) {
+  // lo = 0.125 (green), hi = 0.875 (blue): every channel maps by
+  // (s - 0.125) / 0.75.
+  ImagePtr src = Row({{0.25f, 0.125f, 0.375f, 0.5f}, {0.5f, 0.375f, 0.875f, 0.5f}});
+  ToolHarness tool(NormalizerRecord);
+  ImagePtr out = tool.Set("Lum", 1).Connect("Input", src.get()).Render();
+  const float sixth = static_cast<float>(1.0 / 6.0), third = static_cast<float>(1.0 / 3.0);
+  EXPECT_EQ(RowOf(out.get()), (std::vector<RGBA>{{sixth, 0, third, 0.5f}, {0.5f, third, 1, 0.5f}}));
+}
+
+TEST(Normalizer, FlatImagesAndTheLuminanceSwitch) {
+  ImagePtr colour = ConstantImage(2, 2, {0.25f, 0.5f, 0.75f, 0.3f});
+  ImagePtr grey = ConstantImage(2, 2, {0.5f, 0.5f, 0.5f, 0.3f});
+  ImagePtr black = ConstantImage(2, 2, {0, 0, 0, 1});
+  ToolHarness tool(NormalizerRecord);
+  auto render = [&](const ImagePtr& img, double lum) {
+    return PixelAt(tool.Set("Lum", lum).Connect("Input", img.get()).Render().get(), 1, 1);
+  };
+  // Per channel every range is empty; in common the three values spread.
+  // The checkbox counts as on only at exactly 1.
+  for (double off : {0.0, 0.5, 2.0, -1.0}) EXPECT_EQ(render(colour, off), (RGBA{0, 0, 0, 0.3f}));
+  EXPECT_EQ(render(colour, 1), (RGBA{0, 0.5f, 1, 0.3f}));
+  for (double lum : {0.0, 1.0}) {
+    EXPECT_EQ(render(grey, lum), (RGBA{0, 0, 0, 0.3f}));
+    EXPECT_EQ(render(black, lum), (RGBA{0, 0, 0, 1}));
+  }
+}
+
+// ---------------------------------------------------------- ClipMotionVectors
+
+TEST(ClipMotionVectors, ClipBringsLongVectorsBackToTheLimit) {
+  // (30, 40, 0) is exactly as long as the limit 50 and counts as too long.
+  ImagePtr src = Row({{30, 40, 0, 0.5f}, {60, 80, 0, 0.5f}, {3, 4, 0, 0.5f}, {0, 60, 80, 0.5f}});
+  ToolHarness tool(ClipMotionVectorsRecord);
+  ImagePtr out = tool.Connect("Image", src.get()).Render();
+  ASSERT_TRUE(out);
+  EXPECT_EQ(RowOf(out.get()),
+            (std::vector<RGBA>{
+                {30, 40, 0, 0.5f}, {30, 40, 0, 0.5f}, {3, 4, 0, 0.5f}, {0, 30, 40, 0.5f}}));
+  for (int x = 0; x < 4; ++x) EXPECT_EQ(FurtherAt(out.get(), x, 0, 0), 10.0f + x);
+}
+
+TEST(ClipMotionVectors, MultiplierScalesOnlyVectorsAtTheLimit) {
+  ImagePtr src = Row({{60, 80, 0, 1}, {3, 4, 0, 1}});
+  ToolHarness tool(ClipMotionVectorsRecord);
+  tool.Set("AddMult", 2).Connect("Image", src.get());
+  EXPECT_EQ(RowOf(tool.Render().get()), (std::vector<RGBA>{{60, 80, 0, 1}, {3, 4, 0, 1}}));
+  tool.Choose("ClipMode", "Devide");
+  EXPECT_EQ(RowOf(tool.Render().get()), (std::vector<RGBA>{{1.2f, 1.6f, 0, 1}, {3, 4, 0, 1}}));
+}
+
+TEST(ClipMotionVectors, DisableZeroesLongVectorsKeepingAlpha) {
+  ImagePtr src = Row({{60, 80, 0, 0.25f}, {0, 0, -50, 0.75f}, {3, 4, 0, 1}});
+  ToolHarness tool(ClipMotionVectorsRecord);
+  ImagePtr out = tool.Choose("ClipMode", "Disable").Connect("Image", src.get()).Render();
+  EXPECT_EQ(RowOf(out.get()),
+            (std::vector<RGBA>{{0, 0, 0, 0.25f}, {0, 0, 0, 0.75f}, {3, 4, 0, 1}}));
+}
+
+TEST(ClipMotionVectors, ZeroLimitAndUndefinedLengthsTakeTheMode) {
+  // At limit 0 the zero vector reaches the limit too and divides 0 by 0; a
+  // channel that is not a number makes the length fail the test.
+  ImagePtr src = Row({{0, 0, 0, 1}, {NaN, 1, 1, 1}});
+  for (const char* mode : {"Clip", "Devide"}) {
+    ToolHarness tool(ClipMotionVectorsRecord);
+    ImagePtr out =
+        tool.Set("MaxLenght", 0).Choose("ClipMode", mode).Connect("Image", src.get()).Render();
+    for (int x = 0; x < 2; ++x) {
+      RGBA p = PixelAt(out.get(), x, 0);
+      EXPECT_TRUE(std::isnan(p.r) && std::isnan(p.g) && std::isnan(p.b)) << mode << " " << p;
+      EXPECT_EQ(p.a, 1.0f);
+    }
+  }
+  ToolHarness tool(ClipMotionVectorsRecord);
+  ImagePtr out = tool.Choose("ClipMode", "Disable").Connect("Image", src.get()).Render();
+  EXPECT_EQ(PixelAt(out.get(), 1, 0), (RGBA{0, 0, 0, 1}));
+}
+
+// --------------------------------------------------------------- StereoSwitch
+
+TEST(StereoSwitch, PassesOnTheVeryImageOfTheChosenEye) {
+  ImagePtr left = ConstantImage(2, 2, {1, 0, 0, 1});
+  ImagePtr right = ConstantImage(3, 1, {0, 0, 1, 1});
+  ToolHarness tool(StereoSwitchRecord);
+  tool.Connect("LeftImage", left.get()).Connect("RightImage", right.get());
+  {
+    ImagePtr out = tool.Render();
+    EXPECT_EQ(out.get(), left.get());
+    EXPECT_EQ(left->Holders(), 3);  // ours, the input's, and the result's own
+    EXPECT_EQ(right->Holders(), 2);
+  }
+  EXPECT_EQ(left->Holders(), 2);
+  ImagePtr out = tool.Choose("Input", "Right").Render();
+  EXPECT_EQ(out.get(), right.get());
+  EXPECT_EQ(PixelAt(right.get(), 2, 0), (RGBA{0, 0, 1, 1}));
+}
+
+TEST(StereoSwitch, UnconnectedChosenEyeSetsNothing) {
+  ImagePtr img = ConstantImage(1, 1, {1, 1, 1, 1});
+  {
+    ToolHarness tool(StereoSwitchRecord);
+    EXPECT_FALSE(tool.Connect("RightImage", img.get()).Render());
+  }
+  ToolHarness tool(StereoSwitchRecord);
+  tool.Connect("LeftImage", img.get());
+  EXPECT_FALSE(tool.Choose("Input", "Right").Render());
+  EXPECT_FALSE(tool.Choose("Input", "Centre").Render());
+  EXPECT_EQ(img->Holders(), 2);
+}
+
+// --------------------------------------------------------------- UVpositioner
+
+// A texture whose pixel (x, y) holds red x, green y, blue 1, alpha 1.
+ImagePtr PositionTexture(int w, int h) {
+  return MakeImage(w, h, [](int x, int y) { return RGBA{float(x), float(y), 1, 1}; });
+}
+
+// The output of one UV pixel on a 100 x 40 texture.
+RGBA Place(ToolHarness& tool, RGBA uv) {
+  static ImagePtr texture = PositionTexture(100, 40);
+  ImagePtr pass = ConstantImage(1, 1, uv);
+  ImagePtr out = tool.Connect("Image", texture.get()).Connect("UV", pass.get()).Render();
+  return PixelAt(out.get(), 0, 0);
+}
+
+TEST(UVpositioner, SamplesTheWholeTexturePixelWeightedByAlpha) {
+  ToolHarness tool(UVpositionerRecord);
+  EXPECT_EQ(Place(tool, {0.25f, 0.5f, 0, 1}), (RGBA{25, 20, 1, 1}));
+  EXPECT_EQ(Place(tool, {0.25f, 0.5f, 0, 0.5f}), (RGBA{12.5f, 10, 0.5f, 0.5f}));
+  for (const char* mode : {"Black", "Wrap", "Duplicate"})
+    EXPECT_EQ(Place(tool.Choose("SampleMode", mode), {0.25f, 0.5f, 0, 0}), (RGBA{0, 0, 0, 0}));
+}
+
+TEST(UVpositioner, SampleModesResolvePositionsOutsideTheTexture) {
+  struct Case {
+    float u;
+    RGBA black, wrap, duplicate;
+  };
+  const RGBA none{0, 0, 0, 0};
+  // u = 1 is one column past the texture; -0.5 truncates to column 0 and
+  // -1.5 to column -1. Row 20 throughout.
+  for (const Case& c : {Case{1.0f, none, {0, 20, 1, 1}, {99, 20, 1, 1}},
+                        Case{-0.005f, {0, 20, 1, 1}, {0, 20, 1, 1}, {0, 20, 1, 1}},
+                        Case{-0.015f, none, {99, 20, 1, 1}, {0, 20, 1, 1}}}) {
+    ToolHarness tool(UVpositionerRecord);
+    EXPECT_EQ(Place(tool.Choose("SampleMode", "Black"), {c.u, 0.5f, 0, 1}), c.black) << c.u;
+    EXPECT_EQ(Place(tool.Choose("SampleMode", "Wrap"), {c.u, 0.5f, 0, 1}), c.wrap) << c.u;
+    EXPECT_EQ(Place(tool.Choose("SampleMode", "Duplicate"), {c.u, 0.5f, 0, 1}), c.duplicate) << c.u;
+  }
+}
+
+TEST(UVpositioner, OffsetIsAddedBeforeScaling) {
+  ToolHarness tool(UVpositionerRecord);
+  tool.Set("Xoffset", 0.5).Set("Uscale", 2).Choose("SampleMode", "Wrap");
+  EXPECT_EQ(Place(tool, {0, 0.5f, 0, 1}), (RGBA{0, 20, 1, 1}));       // px = 100
+  EXPECT_EQ(Place(tool, {0.25f, 0.5f, 0, 1}), (RGBA{50, 20, 1, 1}));  // px = 150
+  tool.Set("Yoffset", -0.25).Set("Vscale", 0.5);
+  EXPECT_EQ(Place(tool, {0.25f, 0.75f, 0, 1}), (RGBA{50, 10, 1, 1}));  // py = 10
+}
+
+TEST(UVpositioner, SwapAndFlipsChooseAndMirrorTheAxes) {
+  ToolHarness tool(UVpositionerRecord);
+  EXPECT_EQ(Place(tool.Set("Swap", 1), {0.125f, 0.875f, 0, 1}), (RGBA{87, 5, 1, 1}));
+  tool.Set("Swap", 0);
+  EXPECT_EQ(Place(tool.Set("Flipy", 1), {0.25f, 0.25f, 0, 1}), (RGBA{25, 30, 1, 1}));
+  EXPECT_EQ(Place(tool.Set("Flipx", 1), {0.25f, 0.25f, 0, 1}), (RGBA{75, 30, 1, 1}));
+}
+
+TEST(UVpositioner, OutputFollowsTheUVPassAndPositionsTheTexture) {
+  ImagePtr texture = PositionTexture(4, 2);
+  ImagePtr pass = MakeImage(3, 5, [](int x, int y) { return RGBA{x / 4.0f, y / 5.0f, 0, 1}; });
+  ToolHarness tool(UVpositionerRecord);
+  ImagePtr out = tool.Connect("Image", texture.get()).Connect("UV", pass.get()).Render();
+  ASSERT_EQ(out->Width(), 3);
+  ASSERT_EQ(out->Height(), 5);
+  EXPECT_EQ(PixelAt(out.get(), 2, 3), (RGBA{2, 1, 1, 1}));  // (0.5 * 4, 0.6 * 2)
+  EXPECT_EQ(PixelAt(out.get(), 1, 4), (RGBA{1, 1, 1, 1}));
+}
+
+TEST(UVpositioner, PositionsPastTheFixedPointRangeStayDefined) {
+  // 0.5 * 1000.5 * 100 = 50025 pixels: past the 16.16 range. Black sees far
+  // outside, Duplicate the edge, Wrap keeps repeating (50025 mod 100 = 25).
+  ToolHarness tool(UVpositionerRecord);
+  tool.Set("Uscale", 1000.5);
+  const RGBA uv{0.5f, 0.5f, 0, 1};
+  EXPECT_EQ(Place(tool.Choose("SampleMode", "Black"), uv), (RGBA{0, 0, 0, 0}));
+  EXPECT_EQ(Place(tool.Choose("SampleMode", "Duplicate"), uv), (RGBA{99, 20, 1, 1}));
+  EXPECT_EQ(Place(tool.Choose("SampleMode", "Wrap"), uv), (RGBA{25, 20, 1, 1}));
+  EXPECT_EQ(Place(tool.Set("Xoffset", -1), uv), (RGBA{75, 20, 1, 1}));  // -50025
+  // Not a number lies far outside on the negative side.
+  tool.Set("Xoffset", 0).Set("Uscale", 1);
+  EXPECT_EQ(Place(tool.Choose("SampleMode", "Black"), {NaN, 0.5f, 0, 1}), (RGBA{0, 0, 0, 0}));
+  EXPECT_EQ(Place(tool.Choose("SampleMode", "Duplicate"), {NaN, 0.5f, 0, 1}), (RGBA{0, 20, 1, 1}));
+}
+
+TEST(UVpositioner, WholePixelFixedIsTheSaturatedTruncatedPosition) {
+  for (double p : {0.0, 0.99, -0.5, -1.5, 25.0, 32767.9, 32768.0, -32768.0, -32768.5, -32769.0,
+                   -32769.5, 1e12, -1e12, std::numeric_limits<double>::infinity(),
+                   -std::numeric_limits<double>::infinity(), std::nan("")})
+    EXPECT_EQ(WholePixelFixed(p), ToFixed(std::trunc(p))) << p;
+}
+
+// ------------------------------------------------------------------- UVunwrap
+
+// An image whose pixel (x, y) is (x + 3y, 1, -y, 0.5), with a further channel
+// "id" holding 100 + x + 10y.
+ImagePtr Numbered(int w, int h) {
+  return MakeImage(
+      w, h,
+      [](int x, int y) {
+        return RGBA{float(x + 3 * y), 1, float(-y), 0.5f};
+      },
+      {"id"}, [](int x, int y, int) { return 100.0f + x + 10 * y; });
+}
+
+// A UV pass of the given size whose pixels are uv(x, y).
+ImagePtr UVPass(int w, int h, std::function<std::pair<float, float>(int, int)> uv) {
+  return MakeImage(w, h, [uv](int x, int y) {
+    auto [u, v] = uv(x, y);
+    return RGBA{u, v, 0, 1};
+  });
+}
+
+TEST(UVunwrap, OwnCentresReproduceTheSource) {
+  ImagePtr src = Numbered(3, 2);
+  ImagePtr uv = UVPass(3, 2, [](int x, int y) {
+    return std::pair{(x + 0.5f) / 3, (y + 0.5f) / 2};
+  });
+  ToolHarness tool(UVunwrapRecord);
+  ImagePtr out = tool.Connect("Image", src.get()).Connect("UV", uv.get()).Render();
+  ASSERT_TRUE(out);
+  for (int y = 0; y < 2; ++y)
+    for (int x = 0; x < 3; ++x) {
+      EXPECT_EQ(PixelAt(out.get(), x, y), PixelAt(src.get(), x, y)) << x << "," << y;
+      EXPECT_EQ(FurtherAt(out.get(), x, y, 0), 100.0f + x + 10 * y);
+    }
+}
+
+TEST(UVunwrap, UVPassOfAnotherSizeGivesAnEmptyImage) {
+  ImagePtr src = Numbered(3, 2);
+  for (auto [w, h] : {std::pair{2, 2}, std::pair{3, 3}}) {
+    ImagePtr uv = UVPass(w, h, [](int, int) { return std::pair{0.5f, 0.5f}; });
+    ToolHarness tool(UVunwrapRecord);
+    ImagePtr out = tool.Connect("Image", src.get()).Connect("UV", uv.get()).Render();
+    ASSERT_EQ(out->Width(), 3);
+    for (int y = 0; y < 2; ++y)
+      for (int x = 0; x < 3; ++x) EXPECT_EQ(PixelAt(out.get(), x, y), (RGBA{0, 0, 0, 0}));
+  }
+}
+
+TEST(UVunwrap, LaterPixelsWinAndOutsideCoordinatesPileOnTheBorder) {
+  {
+    // Everything lands on (0, 0); the last source pixel stays there.
+    ImagePtr src = Numbered(3, 2);
+    ImagePtr uv = UVPass(3, 2, [](int, int) { return std::pair{0.0f, 0.0f}; });
+    ToolHarness tool(UVunwrapRecord);
+    ImagePtr out = tool.Connect("Image", src.get()).Connect("UV", uv.get()).Render();
+    EXPECT_EQ(PixelAt(out.get(), 0, 0), (RGBA{5, 1, -1, 0.5f}));
+    EXPECT_EQ(FurtherAt(out.get(), 0, 0, 0), 112.0f);
+    EXPECT_EQ(PixelAt(out.get(), 2, 1), (RGBA{0, 0, 0, 0}));
+  }
+  // u = 1 and 1.7 both land on the last column (the later wins), -0.3 on the
+  // first, 0.6 on 2.4 -> column 2; column 1 receives nothing. The same by
+  // rows through V.
+  const float us[] = {1.0f, 1.7f, -0.3f, 0.6f};
+  ImagePtr src = Row({{1, 0, 0, 1}, {2, 0, 0, 1}, {3, 0, 0, 1}, {4, 0, 0, 1}});
+  ImagePtr uv = UVPass(4, 1, [&](int x, int) { return std::pair{us[x], 0.5f}; });
+  ToolHarness tool(UVunwrapRecord);
+  ImagePtr out = tool.Connect("Image", src.get()).Connect("UV", uv.get()).Render();
+  EXPECT_EQ(RowOf(out.get()),
+            (std::vector<RGBA>{{3, 0, 0, 1}, {0, 0, 0, 0}, {4, 0, 0, 1}, {2, 0, 0, 1}}));
+  ImagePtr column = MakeImage(1, 4, [](int, int y) { return RGBA{float(y + 1), 0, 0, 1}; });
+  ImagePtr uvColumn = UVPass(1, 4, [&](int, int y) { return std::pair{0.5f, us[y]}; });
+  out = tool.Connect("Image", column.get()).Connect("UV", uvColumn.get()).Render();
+  EXPECT_EQ(PixelAt(out.get(), 0, 0).r, 3.0f);
+  EXPECT_EQ(PixelAt(out.get(), 0, 3).r, 2.0f);
+}
+
+// The places written when only source pixel (sx, sy) of a 3 x 3 image has a
+// UV (the others are not a number and are skipped).
+std::set<std::pair<int, int>> Landing(ToolHarness& tool, int sx, int sy, float u, float v) {
+  ImagePtr src = ConstantImage(3, 3, {1, 2, 3, 1});
+  ImagePtr uv = UVPass(3, 3, [&](int x, int y) {
+    return x == sx && y == sy ? std::pair{u, v} : std::pair{NaN, NaN};
+  });
+  ImagePtr out = tool.Connect("Image", src.get()).Connect("UV", uv.get()).Render();
+  std::set<std::pair<int, int>> written;
+  for (int y = 0; y < 3; ++y)
+    for (int x = 0; x < 3; ++x)
+      if (PixelAt(out.get(), x, y) == RGBA{1, 2, 3, 1}) written.insert({x, y});
+  return written;
+}
+
+TEST(UVunwrap, SwapAndFlipsMoveTheLandingPlace) {
+  using Places = std::set<std::pair<int, int>>;
+  ToolHarness tool(UVunwrapRecord);
+  EXPECT_EQ(Landing(tool, 1, 1, 0.5f, 0.0f), (Places{{1, 0}}));
+  EXPECT_EQ(Landing(tool.Set("Flipx", 1), 1, 1, 0.0f, 0.0f), (Places{{2, 0}}));
+  EXPECT_EQ(Landing(tool.Set("Flipx", 0).Set("Flipy", 1), 1, 1, 0.0f, 0.5f), (Places{{0, 1}}));
+  EXPECT_EQ(Landing(tool.Set("Flipy", 0).Set("Swap", 1), 1, 1, 0.0f, 0.8f), (Places{{2, 0}}));
+}
+
+TEST(UVunwrap, PixelBlocksAreCutAtTheLastColumnAndRow) {
+  using Places = std::set<std::pair<int, int>>;
+  ToolHarness tool(UVunwrapRecord);
+  tool.Set("Interpolate pixel setting", 1);
+  EXPECT_EQ(Landing(tool, 0, 0, 0.5f, 0.5f), (Places{{1, 1}, {2, 1}, {1, 2}, {2, 2}}));
+  EXPECT_EQ(Landing(tool, 0, 0, 1.0f, 0.0f), (Places{{2, 0}, {2, 1}}));
+  EXPECT_EQ(Landing(tool, 0, 0, 0.0f, 1.0f), (Places{{0, 2}, {1, 2}}));
+  EXPECT_EQ(Landing(tool, 0, 0, 1.0f, 1.0f), (Places{{2, 2}}));
+  // A coordinate that is not a number drops the pixel, block and all.
+  EXPECT_EQ(Landing(tool, 0, 0, NaN, 0.5f), Places{});
+}
+
+TEST(UVunwrap, InterpolateSamplesAveragesWithNeighboursInside) {
+  // Red is x + 3y; each average counts the pixel and its neighbours inside
+  // the image: 3 at a corner, 4 on an edge, 5 inside.
+  ImagePtr src = Numbered(3, 3);
+  ImagePtr uv = UVPass(3, 3, [](int x, int y) {
+    return std::pair{(x + 0.5f) / 3, (y + 0.5f) / 3};
+  });
+  ToolHarness tool(UVunwrapRecord);
+  ImagePtr out = tool.Set("InterpolateSamples", 1)
+                     .Connect("Image", src.get())
+                     .Connect("UV", uv.get())
+                     .Render();
+  const double expected[3][3] = {
+      {4.0 / 3, 7.0 / 4, 8.0 / 3}, {13.0 / 4, 4.0, 19.0 / 4}, {16.0 / 3, 25.0 / 4, 20.0 / 3}};
+  for (int y = 0; y < 3; ++y)
+    for (int x = 0; x < 3; ++x) {
+      RGBA p = PixelAt(out.get(), x, y);
+      EXPECT_EQ(p.r, static_cast<float>(expected[y][x])) << x << "," << y;
+      EXPECT_EQ(p.g, 1.0f);
+      EXPECT_EQ(p.a, 0.5f);
+      EXPECT_EQ(FurtherAt(out.get(), x, y, 0), 100.0f + x + 10 * y);  // the centre's own
+    }
+  EXPECT_EQ(PixelAt(out.get(), 1, 0).b, -0.25f);  // (0 + 0 + 0 - 1) / 4
+
+  ImagePtr one = ConstantImage(1, 1, {0.3f, 0.6f, 0.9f, 0.7f});
+  ImagePtr uvOne = UVPass(1, 1, [](int, int) { return std::pair{0.5f, 0.5f}; });
+  out = tool.Connect("Image", one.get()).Connect("UV", uvOne.get()).Render();
+  EXPECT_EQ(PixelAt(out.get(), 0, 0), (RGBA{0.3f, 0.6f, 0.9f, 0.7f}));
+}
+
+}  // namespace

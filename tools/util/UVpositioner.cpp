@@ -1,16 +1,139 @@
-// Placeholder: the tool's inputs and render operation are still to come;
-// until then it renders no image.
+// UV positioner: places a texture onto a rendered surface through the
+// surface's UV pass. For every pixel of the UV pass it looks up the texture
+// pixel that the pixel's UV names and writes it, weighted by the UV pass's
+// alpha, at the same place in the output; the output has the UV pass's size.
+// Offsets and scales move and resize the texture in UV space, and the sample
+// mode says what lies outside it: black, the texture repeated, or its border
+// pixels extended. Positions are whole texture pixels: nothing is
+// interpolated.
 #include "frame/tool.h"
+#include "tools/util/uv.h"
+
+namespace {
+
+enum class SampleMode { Black, Wrap, Duplicate, None };
+
+SampleMode ModeOf(const TextID& choice) {
+  if (choice == "Black") return SampleMode::Black;
+  if (choice == "Wrap") return SampleMode::Wrap;
+  if (choice == "Duplicate") return SampleMode::Duplicate;
+  return SampleMode::None;
+}
+
+struct Placement {
+  UVOrientation orientation;
+  double xOffset, yOffset, uScale, vScale;
+  double width, height;  // of the texture
+
+  // Texture pixel position (not yet truncated) of a UV pixel: the offset is
+  // added first, the sum scaled, then taken to pixels. No clamping.
+  void Position(const FltPixel& uv, double& px, double& py) const {
+    double u, v;
+    orientation.Read(uv, u, v);
+    px = ((u + xOffset) * uScale) * width;
+    py = ((v + yOffset) * vScale) * height;
+  }
+};
+
+}  // namespace
 
 class UVpositioner : public ThreadedOperator {
  public:
   UVpositioner(const Registry* reg, const ScriptVal& val, const TagList& tags)
       : ThreadedOperator(reg, val, tags) {
     AddControlPage("Settings");
+    title_ = Add(*this, Label("UVunwrap", "Position image by UV"));
+    swap_ = Add(*this, Checkbox("Swap", "Swap UV").Default(0.0));
+    flipX_ = Add(*this, Checkbox("Flipx", "Flip X").Default(0.0));
+    flipY_ = Add(*this, Checkbox("Flipy", "Flip Y").Default(0.0));
+    mode_ =
+        Add(*this, Choice("SampleMode", "Sample Mode", {"Black", "Wrap", "Duplicate"}, "Black"));
+    xOffset_ = Add(*this, Slider("Xoffset", "X Offset").Default(0.0).Range(-1.0, 1.0));
+    yOffset_ = Add(*this, Slider("Yoffset", "Y Offset").Default(0.0).Range(-1.0, 1.0));
+    uScale_ = Add(*this, Slider("Uscale", "U Scale").Default(1.0).LowerLimit(0.0));
+    vScale_ = Add(*this, Slider("Vscale", "V Scale").Default(1.0).LowerLimit(0.0));
+    texture_ = Add(*this, ImageInput("Image", "Image").MainInput(2).Required());
+    uv_ = Add(*this, ImageInput("UV", "UV").MainInput(1).Required());
     output_ = AddImageOutput(*this);
   }
 
+  void Process(Request* req) override {
+    Placement at;
+    at.orientation = {NumberValue(swap_, req) != 0.0, NumberValue(flipX_, req) != 0.0,
+                      NumberValue(flipY_, req) != 0.0};
+    at.uScale = NumberValue(uScale_, req);
+    at.vScale = NumberValue(vScale_, req);
+    at.xOffset = NumberValue(xOffset_, req);
+    at.yOffset = NumberValue(yOffset_, req);
+    const Image* texture = ImageValue(texture_, req);
+    Image* uv = ImageValue(uv_, req);
+    Image* dst = NewImage({{ImageLike, uv}});
+    const SampleMode mode = ModeOf(ChoiceValue(mode_, req));
+    at.width = texture->Width();
+    at.height = texture->Height();
+
+    switch (mode) {
+      case SampleMode::Black:
+        Place(at, uv, dst, [texture](double px, double py, FltPixel& q) {
+          texture->SamplePixelB(WholePixelFixed(px), WholePixelFixed(py), q);
+        });
+        break;
+      case SampleMode::Wrap:
+        Place(at, uv, dst, [texture](double px, double py, FltPixel& q) {
+          texture->SamplePixelW(WrappedPixelFixed(px, texture->Width()),
+                                WrappedPixelFixed(py, texture->Height()), q);
+        });
+        break;
+      case SampleMode::Duplicate:
+        Place(at, uv, dst, [texture](double px, double py, FltPixel& q) {
+          texture->SamplePixelD(WholePixelFixed(px), WholePixelFixed(py), q);
+        });
+        break;
+      case SampleMode::None:
+        // A choice that is no option samples nothing. (The sampling modes
+        // write every pixel, so only here is the result cleared.)
+        dst->Fill(0, 0, 0, 0);
+        break;
+    }
+    output_->Set(req, dst);
+  }
+
  private:
+  // Walks the UV pass and the output in step; `sample` fills the sample
+  // record from the texture. Where the UV alpha is 0 the pixel is left off
+  // the surface: zero in every channel, whatever the texture holds there.
+  template <typename Sample>
+  static void Place(const Placement& at, const Image* uv, Image* dst, Sample&& sample) {
+    FltPixel q{};
+    const int written = dst->ChannelCount();
+    MapPixels(uv, dst, [&](FltPixel& px) {
+      const float a = px.A();
+      if (a != 0.0f) {
+        double x, y;
+        at.Position(px, x, y);
+        sample(x, y, q);
+        q.R() *= a;
+        q.G() *= a;
+        q.B() *= a;
+        q.A() *= a;
+        std::memcpy(px.Chan, q.Chan, written * sizeof(float));
+      } else {
+        std::fill_n(px.Chan, written, 0.0f);
+      }
+    });
+  }
+
+  Input* title_;
+  Input* swap_;
+  Input* flipX_;
+  Input* flipY_;
+  Input* mode_;
+  Input* xOffset_;
+  Input* yOffset_;
+  Input* uScale_;
+  Input* vScale_;
+  Input* texture_;
+  Input* uv_;
   Output* output_;
 };
 

@@ -1,16 +1,138 @@
-// Placeholder: the tool's inputs and render operation are still to come;
-// until then it renders no image.
+// UV unwrapper: carries a rendered image into texture space through the UV
+// pass rendered with it. Every source pixel is written into the output at the
+// place its own UV names (a scatter, the counterpart of the UV positioner's
+// gather); the output has the source's size, and pixels that nothing lands on
+// stay transparent black. Where several pixels land on one place the last in
+// scan order wins. UV outside 0 to 1 piles up on the border columns and rows.
+//
+// Options: "Interpolate samples" averages each source pixel with its four
+// direct neighbours before it is written; "Interpolate pixel setting" writes
+// each pixel as a 2 x 2 block, which closes one-pixel gaps between
+// neighbouring landing places.
+#include <cmath>
+
 #include "frame/tool.h"
+#include "tools/util/uv.h"
+
+namespace {
+
+// A landing position along one axis of `size` pixels: below 0 is 0, at or
+// past the far edge is the last pixel. A position that is not a number
+// passes through unchanged.
+double ClampToImage(double p, double size) {
+  if (p < 0.0) return 0.0;
+  if (p >= size) return size - 1.0;
+  return p;
+}
+
+// Averages the red, green, blue and alpha of `centre`, the pixel (x, y), with
+// those of its direct neighbours that lie inside the image, all weighted
+// alike. The centre keeps its own further channels.
+void AverageWithNeighbours(PixelCursor& src, int32_t x, int32_t y, int32_t w, int32_t h,
+                           FltPixel& centre, FltPixel& neighbour) {
+  double sum[4] = {centre.Chan[0], centre.Chan[1], centre.Chan[2], centre.Chan[3]};
+  int count = 1;
+  auto add = [&](int32_t nx, int32_t ny) {
+    src.GotoPixel(nx, ny);
+    src.ReadPixel(neighbour);
+    for (int c = 0; c < 4; ++c) sum[c] += neighbour.Chan[c];
+    ++count;
+  };
+  if (x >= 1) add(x - 1, y);
+  if (x + 1 < w) add(x + 1, y);
+  if (y >= 1) add(x, y - 1);
+  if (y + 1 < h) add(x, y + 1);
+  for (int c = 0; c < 4; ++c) centre.Chan[c] = static_cast<float>(sum[c] / count);
+}
+
+}  // namespace
 
 class UVunwrap : public ThreadedOperator {
  public:
   UVunwrap(const Registry* reg, const ScriptVal& val, const TagList& tags)
       : ThreadedOperator(reg, val, tags) {
     AddControlPage("Settings");
+    title_ = Add(*this, Label("UVunwrap", "Unwrap image by UV"));
+    swap_ = Add(*this, Checkbox("Swap", "Swap UV").Default(0.0));
+    flipX_ = Add(*this, Checkbox("Flipx", "Flip X").Default(0.0));
+    flipY_ = Add(*this, Checkbox("Flipy", "Flip Y").Default(0.0));
+    average_ = Add(*this, Checkbox("InterpolateSamples", "Interpolate samples").Default(0.0));
+    block_ =
+        Add(*this, Checkbox("Interpolate pixel setting", "Interpolate pixel setting").Default(0.0));
+    image_ = Add(*this, ImageInput("Image", "Image").MainInput(1).Required());
+    uv_ = Add(*this, ImageInput("UV", "UV").MainInput(2).Required());
     output_ = AddImageOutput(*this);
   }
 
+  void Process(Request* req) override {
+    const UVOrientation orientation{NumberValue(swap_, req) != 0.0, NumberValue(flipX_, req) != 0.0,
+                                    NumberValue(flipY_, req) != 0.0};
+    const bool average = NumberValue(average_, req) != 0.0;
+    const bool block = NumberValue(block_, req) != 0.0;
+    const Image* src = ImageValue(image_, req);
+    const Image* uv = ImageValue(uv_, req);
+    Image* dst = NewImage({{ImageLike, src}});
+    dst->Fill(0, 0, 0, 0);
+    // A UV pass of another size names no place in the source: the result
+    // stays empty.
+    if (uv->Width() == src->Width() && uv->Height() == src->Height())
+      Unwrap(src, uv, dst, orientation, average, block);
+    output_->Set(req, dst);
+  }
+
  private:
+  static void Unwrap(const Image* src, const Image* uv, Image* dst, UVOrientation orientation,
+                     bool average, bool block) {
+    const int32_t w = src->Width(), h = src->Height();
+    const double width = w, height = h;
+    PixelCursor in(src), coords(uv), out(dst);
+    FltPixel uvPx, p, neighbour;
+    for (int32_t y = 0; y < h; ++y) {
+      in.GotoRow(y);
+      coords.GotoRow(y);
+      for (int32_t x = 0; x < w; ++x) {
+        coords.ReadPixel(uvPx);
+        coords.NextPixel();
+        if (average) in.GotoPixel(x, y);  // the neighbour reads moved it
+        in.ReadPixel(p);
+        in.NextPixel();
+
+        double u, v;
+        orientation.Read(uvPx, u, v);
+        const double px = ClampToImage(u * width, width);
+        const double py = ClampToImage(v * height, height);
+        // A coordinate that is not a number names no place: the pixel is
+        // dropped rather than written somewhere undefined.
+        if (std::isnan(px) || std::isnan(py)) continue;
+
+        if (average) AverageWithNeighbours(in, x, y, w, h, p, neighbour);
+        const int32_t xi = static_cast<int32_t>(px), yi = static_cast<int32_t>(py);
+        out.GotoPixel(xi, yi);
+        out.WritePixel(p);
+        if (block) {
+          // The 2 x 2 block, cut at the last column and the last row.
+          const bool below = py + 1.0 < height, right = px + 1.0 < width;
+          if (below) Write(out, xi, yi + 1, p);
+          if (right) Write(out, xi + 1, yi, p);
+          if (right && below) Write(out, xi + 1, yi + 1, p);
+        }
+      }
+    }
+  }
+
+  static void Write(PixelCursor& out, int32_t x, int32_t y, const FltPixel& p) {
+    out.GotoPixel(x, y);
+    out.WritePixel(p);
+  }
+
+  Input* title_;
+  Input* swap_;
+  Input* flipX_;
+  Input* flipY_;
+  Input* average_;
+  Input* block_;
+  Input* image_;
+  Input* uv_;
   Output* output_;
 };
 
