@@ -1,17 +1,210 @@
-// Placeholder: the tool's inputs and render operation are still to come;
-// until then it renders no image.
+// Dirty depth of field: fakes a lens's depth of field on a rendered image
+// with the help of its Z-depth pass. Every output pixel averages the pixel
+// with a fixed pattern of samples around it; a sample lends its colour when
+// its own blur circle reaches the pixel and, for pixels in or behind the
+// zone of sharpness, only when it lies nearer the camera. With "Do Blur" off
+// the tool shows the blur-circle diameter itself, as a map for judging the
+// camera settings.
+#include <cmath>
+#include <cstdint>
+#include <vector>
+
 #include "frame/tool.h"
+#include "tools/dof/blur_support.h"
+#include "tools/dof/camera.h"
 
 class DirtyDof : public ThreadedOperator {
  public:
   DirtyDof(const Registry* reg, const ScriptVal& val, const TagList& tags)
       : ThreadedOperator(reg, val, tags) {
     AddControlPage("Settings");
+    title_ = Add(*this, Label("DirtyDOF", "Dirty Depth Of Field"));
+    doBlur_ = Add(*this, Checkbox("DoBlur", "Do Blur").Default(1.0));
+    circularSamples_ = Add(
+        *this, Slider("cSamples", "Circular Samples").Default(20).IntegerValued().Range(3, 500));
+    bleedThreshold_ =
+        Add(*this, Slider("BleedThreshold", "Bleed Threshold").Default(7.0).Range(0.5, 100));
+    planeOfFocus_ = Add(*this, Color("PlaneOfFocus", "Plane Of Focus (m)")
+                                   .Default(9.107735)
+                                   .ColorGroup(1)
+                                   .ColorChannel(0));
+    focalLength_ =
+        Add(*this, Slider("FocalLength", "FocalLength").Default(50).Range(4, 400).IntegerValued());
+    fstop_ = Add(*this, Slider("Fstop", "Fstop").Default(2.8).LowerLimit(0));
+    apertureWidth_ =
+        Add(*this, Slider("ApertureWidth", "Aperture Width (inch)").Default(0.98).LowerLimit(0));
+    apertureHeight_ =
+        Add(*this, Slider("ApertureHeight", "Aperture Height (inch)").Default(0.735).LowerLimit(0));
+    image_ = Add(*this, ImageInput("Image", "Image").MainInput(1).Required());
+    zdepth_ = Add(*this, ImageInput("Zdepth", "Zdepth").MainInput(2).Required());
     output_ = AddImageOutput(*this);
   }
 
+  void Process(Request* req) override {
+    source_ = ImageValue(image_, req);
+    depth_ = ImageValue(zdepth_, req);
+    const double focusM = std::fabs(NumberValue(planeOfFocus_, req));
+    focusMm_ = focusM * 1000;
+    blurSwitch_ = NumberValue(doBlur_, req);
+    sampleCount_ = TruncatedCount(NumberValue(circularSamples_, req));
+    fNumber_ = NumberValue(fstop_, req);
+    focalMm_ = TruncatedCount(NumberValue(focalLength_, req));
+    const double width = NumberValue(apertureWidth_, req);
+    const double height = NumberValue(apertureHeight_, req);
+    // "Bleed Threshold" is shown for the artist but takes no part.
+
+    const DepthOfField dof =
+        ComputeDepthOfField(static_cast<double>(focalMm_), focusM, width, height, fNumber_);
+    coc_ = dof.coc;
+    nearLimit_ = dof.near;
+    farLimit_ = dof.far < 0 ? 0.0 : dof.far;  // 0: the zone of sharpness is unbounded
+    maxOffset_ = 15.0;
+    DrawPattern();
+
+    result_ = NewImage({{ImageLike, source_}});
+    result_->Fill(0, 0, 0, 0);
+    DoMultiProcess(req, source_->Height());
+    output_->Set(req, result_);
+  }
+
+  void ProcessChunk(Request*, int chunk) override {
+    const int32_t y = chunk;
+    const EdgeReader source(source_), depth(depth_);
+    const float* centre = source.Row(y);
+    float* out = reinterpret_cast<float*>(result_->RowTable(1)[y]);
+    for (int32_t x = 0; x < source.Width(); ++x, centre += 4, out += 4) {
+      // Z is read at the pixel's own place; a Z smaller than the source
+      // repeats its edge pixels rather than reading past them.
+      const float z = PixelDepth(depth.At<int64_t>(x, y));
+      const double blur = Diameter(z);
+      if (blurSwitch_ == 0.0) {
+        const float b = static_cast<float>(blur);
+        out[0] = out[1] = out[2] = out[3] = b;
+        continue;
+      }
+      RenderPixel(x, y, z, centre, source, depth, out);
+    }
+  }
+
  private:
+  // A sample's offset from its pixel, in pixels.
+  struct Offset {
+    double dy, dx;
+  };
+
+  // Longest pattern drawn once per render; a longer one (a count typed far
+  // past the slider) is drawn again at every pixel instead of held.
+  static constexpr int64_t MaxHeldOffsets = int64_t(1) << 20;
+
+  double Diameter(float z) const {
+    return BlurDiameter(z, static_cast<double>(focalMm_), fNumber_, focusMm_);
+  }
+
+  // The generator seeded with 50 gives every pixel the same offsets: up to
+  // two passes of n samples, the second pass going on where the first ended.
+  static Offset DrawOffset(double maxOffset) {
+    const int r1 = Rand();
+    const int r2 = Rand();
+    const double ky = (r1 % 200) / 100.0 - 1;
+    const double kx = (r2 % 200) / 100.0 - 1;
+    return {ky * maxOffset, kx * maxOffset};
+  }
+
+  void DrawPattern() {
+    pattern_.clear();
+    const int64_t count = 2 * int64_t(sampleCount_ > 0 ? sampleCount_ : 0);
+    drawPerPixel_ = count > MaxHeldOffsets;
+    if (drawPerPixel_ || blurSwitch_ == 0.0) return;
+    pattern_.reserve(count);
+    Srand(50);
+    for (int64_t i = 0; i < count; ++i) pattern_.push_back(DrawOffset(maxOffset_));
+  }
+
+  // The offsets of one pixel, in order.
+  class OffsetStream {
+   public:
+    explicit OffsetStream(const DirtyDof& tool)
+        : next_(tool.drawPerPixel_ ? nullptr : tool.pattern_.data()), maxOffset_(tool.maxOffset_) {
+      if (!next_) Srand(50);
+    }
+    Offset Next() { return next_ ? *next_++ : DrawOffset(maxOffset_); }
+
+   private:
+    const Offset* next_;
+    double maxOffset_;
+  };
+
+  void RenderPixel(int32_t x, int32_t y, float z, const float* centre, const EdgeReader& source,
+                   const EdgeReader& depth, float* out) const {
+    float sum[4] = {centre[0], centre[1], centre[2], centre[3]};
+    const float alpha = centre[ChanA];
+    double weight = alpha + 0.0;  // the centre counts once, whatever its alpha
+    const double zc = std::fabs(z);
+
+    auto addCentre = [&] {
+      for (int c = 0; c < 4; ++c) sum[c] += centre[c];
+      if (alpha > 0) weight += alpha;
+    };
+    OffsetStream offsets(*this);
+    auto runPass = [&](bool nearerOnly) {
+      for (int32_t i = 0; i < sampleCount_; ++i) {
+        const Offset o = offsets.Next();
+        const double sy = o.dy + y, sx = o.dx + x;
+        const float zs = PixelDepth(depth.At(sx, sy));
+        if (nearerOnly && zc <= std::fabs(zs)) {
+          addCentre();
+          continue;
+        }
+        // The blur disc in pixels: one acceptable blur circle is one pixel.
+        const double radius = (Diameter(zs) / coc_) * 0.5;
+        const double distance = std::sqrt((y - sy) * (y - sy) + (x - sx) * (x - sx));
+        if (radius > distance) {
+          const float* s = source.At(sx, sy);
+          for (int c = 0; c < 4; ++c) sum[c] += s[c];
+          if (s[ChanA] > 0) weight += s[ChanA];
+        } else {
+          addCentre();
+        }
+      }
+    };
+    // The zones are tested one after another: with an unbounded far limit
+    // (0) a pixel before the near limit runs the foreground and the
+    // background pass. A limit that is not a number runs neither.
+    if (nearLimit_ <= zc && zc <= farLimit_) runPass(true);
+    if (zc < nearLimit_) runPass(false);
+    if (zc > farLimit_) runPass(true);
+
+    for (int c = 0; c < 4; ++c) out[c] = weight > 0 ? static_cast<float>(sum[c] / weight) : sum[c];
+  }
+
+  Input* title_;
+  Input* doBlur_;
+  Input* circularSamples_;
+  Input* bleedThreshold_;
+  Input* planeOfFocus_;
+  Input* focalLength_;
+  Input* fstop_;
+  Input* apertureWidth_;
+  Input* apertureHeight_;
+  Input* image_;
+  Input* zdepth_;
   Output* output_;
+
+  // Written by Process before the rows start; only read by the rows.
+  Image* source_ = nullptr;
+  Image* depth_ = nullptr;
+  Image* result_ = nullptr;
+  int32_t sampleCount_ = 0;
+  int32_t focalMm_ = 0;
+  double blurSwitch_ = 0;
+  double focusMm_ = 0;
+  double fNumber_ = 0;
+  double coc_ = 0;
+  double nearLimit_ = 0;
+  double farLimit_ = 0;  // 0 when unbounded
+  double maxOffset_ = 0;
+  std::vector<Offset> pattern_;
+  bool drawPerPixel_ = false;
 };
 
 extern constinit const ToolRecord DirtyDofRecord = {

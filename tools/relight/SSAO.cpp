@@ -1,17 +1,151 @@
-// Placeholder: the tool's inputs and render operation are still to come;
-// until then it renders no image.
+// Screen-space ambient occlusion: from a normal pass (encoded 0 .. 1) and a
+// position pass it works out how much the surrounding surface hides each
+// pixel. It looks up the positions of nearby pixels in a pattern turned by a
+// per-pixel random vector and sums how far each lies in front of the pixel's
+// normal, attenuated by distance. The result is a grey occlusion value
+// (0 open, larger more hidden) in red, green, blue and alpha.
+#include <cmath>
+#include <cstdint>
+
 #include "frame/tool.h"
+#include "tools/relight/occlusion.h"
 
 class SSAO : public ThreadedOperator {
  public:
   SSAO(const Registry* reg, const ScriptVal& val, const TagList& tags)
       : ThreadedOperator(reg, val, tags) {
     AddControlPage("Settings");
+    title_ = Add(*this, Label("SSAO", "Screen Space Ambient Occlusion"));
+    sampleRadius_ = Add(*this, Slider("SampleRad", "Sample Radius").Default(100.0));
+    intensity_ = Add(*this, Slider("Intensity", "Intensity").Default(1.0));
+    scale_ = Add(*this, Slider("Scale", "Scale").Default(1.0));
+    bias_ = Add(*this, Slider("Bias", "Bias").Default(0.0));
+    quality_ =
+        Add(*this, Slider("Quality", "Quality").Default(1.0).IntegerValued().Range(1.0, 16.0));
+    normals_ = Add(*this, ImageInput("Normals", "Normals").MainInput(1).Required());
+    position_ = Add(*this, ImageInput("Position", "Position").MainInput(2).Required());
     output_ = AddImageOutput(*this);
   }
 
+  void Process(Request* req) override {
+    values_.scale = NumberValue(scale_, req);
+    values_.radius = NumberValue(sampleRadius_, req);
+    values_.intensity = NumberValue(intensity_, req);
+    values_.bias = NumberValue(bias_, req);
+    values_.quality = PassGroups(NumberValue(quality_, req));
+    normalsImage_ = ImageValue(normals_, req);
+    positionImage_ = ImageValue(position_, req);
+
+    // Not cleared: the rows write every pixel.
+    result_ = NewImage({{ImageLike, normalsImage_}});
+    DoMultiProcess(req, normalsImage_->Height());
+    output_->Set(req, result_);
+  }
+
+  void ProcessChunk(Request*, int chunk) override {
+    const int32_t y = chunk;
+    // Each row draws its own sequence, so one input gives one output
+    // whatever the spread of rows over threads. Multiplying spreads the
+    // seeds of neighbouring rows apart; consecutive seeds would start
+    // every row with nearly the same draws.
+    Srand(static_cast<uint32_t>(y) * 2654435761u);
+
+    PixelCursor normals(normalsImage_), out(result_);
+    normals.GotoRow(y);
+    out.GotoRow(y);
+    FltPixel px;
+    for (int32_t x = 0; x < normalsImage_->Width(); ++x) {
+      normals.ReadPixel(px);
+      const float value = Occlusion(x, y, DecodeNormal(px.R(), px.G(), px.B()));
+      px.R() = px.G() = px.B() = px.A() = value;
+      out.WritePixel(px);  // further channels of the normal pass go through
+      normals.NextPixel();
+      out.NextPixel();
+    }
+  }
+
  private:
+  // "Quality", truncated toward zero: the number of times the pattern's
+  // four directions are walked. Below 1 (typed past the slider, or not a
+  // number) it counts as 1, which also keeps the divisor from being 0.
+  static int32_t PassGroups(double quality) {
+    if (!(quality >= 1.0)) return 1;
+    if (quality >= 2147483647.0) return INT32_MAX;
+    return static_cast<int32_t>(quality);
+  }
+
+  // The position pass's point at (u, v): the whole pixel there, the nearest
+  // edge pixel outside. Positions saturate before they become indices, so
+  // an infinite radius (a depth of 0) or a NaN reads an edge pixel.
+  Vec3f PositionAt(double u, double v) const {
+    FltPixel px;
+    positionImage_->SamplePixelD(ToFixed(std::trunc(u)), ToFixed(std::trunc(v)), px);
+    return {px.R(), px.G(), px.B()};
+  }
+
+  static constexpr double Pi = 3.14159265358979323846;
+  static constexpr Vec2d Directions[4] = {{1, 0}, {-1, 0}, {0, 1}, {0, -1}};
+
+  static Vec2d Turned(Vec2d v, double angle) {
+    const double c = std::cos(angle), s = std::sin(angle);
+    return {c * v.x - s * v.y, s * v.x + c * v.y};
+  }
+
+  float Occlusion(int32_t x, int32_t y, Vec3f n) const {
+    const Vec3f p = PositionAt(x, y);
+    const int first = Rand();
+    const int second = Rand();
+    const Vec2d turn = RandomTurn(first, second);
+    // The pattern shrinks with depth (blue of the position pass).
+    const float rad = static_cast<float>(values_.radius / p.z);
+
+    float ao = 0;
+    auto sample = [&](double dx, double dy) {
+      const Vec3f q = PositionAt(x + dx, y + dy);
+      ao = static_cast<float>(ao +
+                              OcclusionOf(p, n, q, values_.scale, values_.bias, values_.intensity));
+    };
+    const int32_t groups = values_.quality;
+    for (int32_t g = 0; g < groups; ++g) {
+      for (Vec2d v : Directions) {
+        // Each further group turns the four directions on, so that 4·Q
+        // directions spread evenly around the pixel.
+        if (g > 0) v = Turned(v, g * (Pi / 2) / groups);
+        const Vec2d r = Reflect(v, turn);
+        const Vec2d c1{r.x * rad, r.y * rad};
+        // About 45 degrees on; 0.707 as it stands.
+        const Vec2d c2{0.707 * c1.x - 0.707 * c1.y, 0.707 * c1.x + 0.707 * c1.y};
+        sample(c1.x * 0.25, c1.y * 0.25);
+        sample(c2.x * 0.5, c2.y * 0.5);
+        sample(c1.x * 0.75, c1.y * 0.75);
+        sample(c2.x, c2.y);
+      }
+    }
+    const int64_t passes = 4 * int64_t(groups);
+    return static_cast<float>(ao / (double(passes) * 4.0));
+  }
+
+  Input* title_;
+  Input* sampleRadius_;
+  Input* intensity_;
+  Input* scale_;
+  Input* bias_;
+  Input* quality_;
+  Input* normals_;
+  Input* position_;
   Output* output_;
+
+  // Written by Process before the rows start; only read by the rows.
+  struct {
+    double scale = 1;
+    double radius = 100;
+    double intensity = 1;
+    double bias = 0;
+    int32_t quality = 1;  // groups of four passes
+  } values_;
+  Image* normalsImage_ = nullptr;
+  Image* positionImage_ = nullptr;
+  Image* result_ = nullptr;
 };
 
 extern constinit const ToolRecord SSAORecord = {
