@@ -31,3 +31,9 @@ inline DepthOfField ComputeDepthOfField(double focalLength, double planeOfFocus,
   dof.total = dof.far - dof.near;
   return dof;
 }
+
+// The far limit and total as the tools show them: an unbounded far limit
+// (far < 0, the plane of focus beyond the hyperfocal distance) shows as 0.0,
+// and so does the total with it. A NaN far stays NaN.
+inline double ShownFar(const DepthOfField& dof) { return dof.far < 0.0 ? 0.0 : dof.far; }
+inline double ShownTotal(const DepthOfField& dof) { return dof.far < 0.0 ? 0.0 : dof.total; }
