@@ -1,1 +1,114 @@
-int main() { return 0; }
+// vexlan: the command-line host of the module's tools.
+//
+//   vexlan list                 the registered tools
+//   vexlan info TOOL            a tool's record, inputs and output
+//   vexlan render TOOL ...      renders a tool into image files
+//   vexlan demo [--out DIR]     a generated scene through every tool
+//
+// Exit status: 0 when all went well, 1 when a file or a render failed, 2 for
+// a bad command line.
+#include <CLI/CLI.hpp>
+#include <iostream>
+
+#include "cli/demo_runner.h"
+#include "cli/describe.h"
+#include "cli/errors.h"
+#include "cli/module.h"
+#include "cli/render.h"
+
+namespace {
+
+// Runs `body` with the module loaded, turning its failures into a message
+// and an exit status.
+template <typename Body>
+int WithModule(const std::string& plugin, Body body) {
+  try {
+    LoadedModule module(ModulePath(plugin));
+    return body();
+  } catch (const CliError& e) {
+    std::cerr << "vexlan: " << e.what() << "\n";
+    return e.Status();
+  } catch (const std::exception& e) {
+    std::cerr << "vexlan: " << e.what() << "\n";
+    return ExitFailed;
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  CLI::App app("vexlan: renders the module's compositing tools from the command line");
+  app.fallthrough();
+  app.require_subcommand(1);
+  std::string plugin;
+  app.add_option("--plugin", plugin,
+                 "The module to load (default: $VEXLAN_PLUGIN, else "
+                 "../plugins/Vexlan.plugin beside this program)");
+
+  CLI::App* list = app.add_subcommand("list",
+                                      "One line per tool: registry ID, name, category, "
+                                      "description");
+
+  CLI::App* info = app.add_subcommand("info", "A tool's record, inputs and output");
+  std::string infoTool;
+  info->add_option("TOOL", infoTool, "Registry ID, name or class name, any letter case")
+      ->required();
+
+  CLI::App* render = app.add_subcommand("render", "Renders a tool into image files");
+  RenderCommand command;
+  std::string frames;
+  int threads = -1;
+  render->add_option("TOOL", command.tool, "Registry ID, name or class name, any letter case")
+      ->required();
+  render
+      ->add_option("--output", command.output,
+                   "The image file to write; a run of # is the frame number, zero-padded")
+      ->required();
+  render
+      ->add_option("--input", command.inputs,
+                   "An image input: ID=PATH or ID=PATH:LAYER (repeatable; # is the frame)")
+      ->expected(1)
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+  render
+      ->add_option("--set", command.sets,
+                   "A value: ID=NUMBER (inf, -inf, nan too) or ID=OPTION (repeatable)")
+      ->expected(1)
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+  render->add_option("--frames", command.frames, "Frames to render, A-B (default: frame 0)");
+  render->add_option("--threads", threads, "Worker threads, 0 for one per core");
+  render->add_option("--max-pixels", command.maxPixels,
+                     "Largest input image accepted, in pixels (default 1e9)");
+
+  CLI::App* demo = app.add_subcommand("demo", "Renders the sample scene and runs every tool on it");
+  std::string demoFolder = "demo-out";
+  demo->add_option("--out", demoFolder, "Folder to write into (default demo-out)");
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    if (app.get_subcommands().empty() && e.get_exit_code() != 0) {
+      std::cerr << "vexlan: expected a command: list, info TOOL, render TOOL ..., demo "
+                   "(vexlan --help tells more)\n";
+      return ExitUsage;
+    }
+    const int status = app.exit(e);
+    return status == 0 ? ExitOk : ExitUsage;
+  }
+
+  if (*list)
+    return WithModule(plugin, [] {
+      ListTools(std::cout);
+      return ExitOk;
+    });
+  if (*info)
+    return WithModule(plugin, [&] {
+      DescribeTool(FindTool(infoTool), std::cout);
+      return ExitOk;
+    });
+  if (*render)
+    return WithModule(plugin, [&] {
+      if (render->count("--threads")) command.threads = threads;
+      return RunRender(command, std::cout, std::cerr);
+    });
+  return WithModule(plugin, [&] { return RunDemo(demoFolder, std::cout, std::cerr); });
+}

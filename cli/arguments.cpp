@@ -1,0 +1,95 @@
+#include "cli/arguments.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstdlib>
+
+#include "cli/errors.h"
+
+ImageArgument ParseImageArgument(const std::string& text) {
+  const size_t equals = text.find('=');
+  if (equals == std::string::npos || equals == 0 || equals + 1 == text.size())
+    throw UsageError("--input " + text + ": expected ID=PATH or ID=PATH:LAYER");
+  ImageArgument arg{text.substr(0, equals), text.substr(equals + 1), ""};
+  const size_t colon = arg.path.rfind(':');
+  if (colon != std::string::npos && arg.path.find('/', colon) == std::string::npos) {
+    arg.layer = arg.path.substr(colon + 1);
+    arg.path.resize(colon);
+    if (arg.path.empty() || arg.layer.empty())
+      throw UsageError("--input " + text + ": expected ID=PATH or ID=PATH:LAYER");
+  }
+  return arg;
+}
+
+SetArgument ParseSetArgument(const std::string& text) {
+  const size_t equals = text.find('=');
+  if (equals == std::string::npos || equals == 0)
+    throw UsageError("--set " + text + ": expected ID=VALUE");
+  return {text.substr(0, equals), text.substr(equals + 1)};
+}
+
+double ParseNumber(const std::string& text, const std::string& what) {
+  // from_chars reads no blanks and no locale; it takes "inf", "nan" and a
+  // leading minus, and a leading plus is allowed here too.
+  const char* begin = text.data();
+  const char* end = begin + text.size();
+  if (begin != end && *begin == '+' && end - begin > 1 && begin[1] != '-') ++begin;
+  double value = 0.0;
+  const auto [stop, ec] = std::from_chars(begin, end, value);
+  if (ec == std::errc::result_out_of_range) {
+    // Too small rounds to 0 and is taken; too large is not a double.
+    if (std::fabs(std::strtod(text.c_str(), nullptr)) < 1.0) return 0.0;
+    throw UsageError(what + ": \"" + text +
+                     "\" is beyond the largest double; write inf for an infinite value");
+  }
+  if (ec != std::errc() || stop != end)
+    throw UsageError(what + ": \"" + text +
+                     "\" is not a number (valid: decimal or scientific notation such as 2.5, "
+                     "-1e-3, or inf, -inf, nan)");
+  return value;
+}
+
+FrameRange ParseFrameRange(const std::string& text) {
+  auto bad = [&text]() {
+    return UsageError("--frames " + text +
+                      ": expected A-B with whole frame numbers 0 <= A <= B (or a single frame A)");
+  };
+  auto whole = [&](const char* begin, const char* end) {
+    int value = 0;
+    const auto [stop, ec] = std::from_chars(begin, end, value);
+    if (begin == end || *begin == '-' || *begin == '+' || ec != std::errc() || stop != end)
+      throw bad();
+    return value;
+  };
+  const char* begin = text.data();
+  const char* end = begin + text.size();
+  const size_t dash = text.find('-');
+  FrameRange range;
+  if (dash == std::string::npos) {
+    range.first = range.last = whole(begin, end);
+  } else {
+    range.first = whole(begin, begin + dash);
+    range.last = whole(begin + dash + 1, end);
+  }
+  if (range.last < range.first) throw bad();
+  return range;
+}
+
+bool HasFrameNumber(const std::string& pattern) { return pattern.find('#') != std::string::npos; }
+
+std::string FramePath(const std::string& pattern, int frame) {
+  std::string path;
+  for (size_t i = 0; i < pattern.size();) {
+    if (pattern[i] != '#') {
+      path += pattern[i++];
+      continue;
+    }
+    size_t run = 0;
+    while (i + run < pattern.size() && pattern[i + run] == '#') ++run;
+    const std::string digits = std::to_string(frame);
+    if (digits.size() < run) path.append(run - digits.size(), '0');
+    path += digits;
+    i += run;
+  }
+  return path;
+}

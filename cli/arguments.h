@@ -1,0 +1,39 @@
+// The texts of a render command line, taken apart: "ID=PATH[:LAYER]",
+// "ID=VALUE", numbers, frame ranges and the frame number in paths. Each
+// function throws UsageError with what was wrong and what would be valid.
+#pragma once
+
+#include <string>
+
+// --input ID=PATH[:LAYER]. A colon starts the layer only when what follows
+// it names no folder, so "/mnt/a:b/x.exr" is a path.
+struct ImageArgument {
+  std::string id;
+  std::string path;
+  std::string layer;  // empty: no layer
+};
+ImageArgument ParseImageArgument(const std::string& text);
+
+// --set ID=VALUE, split at the first '='.
+struct SetArgument {
+  std::string id;
+  std::string value;
+};
+SetArgument ParseSetArgument(const std::string& text);
+
+// A number written in full: decimal or scientific, "inf", "-inf" or "nan"
+// included. `what` names the value in the message.
+double ParseNumber(const std::string& text, const std::string& what);
+
+// --frames A-B (or a single frame A), whole numbers from 0 on, A <= B.
+struct FrameRange {
+  int first = 0;
+  int last = 0;
+  int Count() const { return last - first + 1; }
+};
+FrameRange ParseFrameRange(const std::string& text);
+
+// Every run of '#' in the path replaced by the frame number, zero-padded
+// to the run's length ("shot.####.exr", 7 -> "shot.0007.exr").
+std::string FramePath(const std::string& pattern, int frame);
+bool HasFrameNumber(const std::string& pattern);

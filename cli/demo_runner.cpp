@@ -1,0 +1,126 @@
+#include "cli/demo_runner.h"
+
+#include <algorithm>
+#include <cmath>
+#include <filesystem>
+#include <ostream>
+
+#include "cli/demo.h"
+#include "cli/errors.h"
+#include "cli/image_io.h"
+#include "cli/render.h"
+#include "cli/scene.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string PreviewPath(const fs::path& file) {
+  fs::path preview = file;
+  return preview.replace_extension(".png").string();
+}
+
+// A preview of a tool's result: shown as it is when it lies in 0..1, else
+// scaled from its lowest (or 0) to its highest finite value.
+FloatImage ResultPreview(const Image& img) {
+  float low = 0.0f, high = 1.0f;
+  for (int32_t y = 0; y < img.Height(); ++y)
+    for (int32_t x = 0; x < img.Width(); ++x)
+      for (int c : {ChanR, ChanG, ChanB}) {
+        const float v = img.Group1(x, y)[c];
+        if (std::isfinite(v)) low = std::min(low, v), high = std::max(high, v);
+      }
+  FloatImage preview(img.Width(), img.Height(), {"R", "G", "B"});
+  for (int32_t y = 0; y < img.Height(); ++y)
+    for (int32_t x = 0; x < img.Width(); ++x) {
+      const float* px = img.Group1(x, y);
+      const float rgb[3] = {px[ChanR], px[ChanG], px[ChanB]};
+      for (int c = 0; c < 3; ++c) {
+        const float v = (rgb[c] - low) / (high - low);
+        preview.At(x, y)[c] = std::isnan(v) ? 0.0f : std::clamp(v, 0.0f, 1.0f);
+      }
+    }
+  return preview;
+}
+
+// The step as the user would type it, with names relative to the folder.
+std::string CommandText(const DemoStep& step) {
+  std::string text = "vexlan render " + step.tool;
+  for (const std::string& input : step.inputs) text += " --input '" + input + "'";
+  for (const std::string& set : step.sets) text += " --set '" + set + "'";
+  return text + " --output " + step.output;
+}
+
+// "ID=FILE[:LAYER]" with FILE taken from the demo folder.
+std::string InFolder(const fs::path& folder, const std::string& input) {
+  const size_t equals = input.find('=');
+  if (equals == std::string::npos) return input;
+  return input.substr(0, equals + 1) + (folder / input.substr(equals + 1)).string();
+}
+
+bool RunStep(const fs::path& folder, const DemoStep& step, std::ostream& out, std::ostream& err) {
+  out << "\n" << CommandText(step) << "\n";
+  RenderCommand command;
+  command.tool = step.tool;
+  command.output = (folder / step.output).string();
+  for (const std::string& input : step.inputs) command.inputs.push_back(InFolder(folder, input));
+  command.sets = step.sets;
+  if (RunRender(command, out, err) != ExitOk) {
+    out << "  FAILED: " << step.tool << " (the message is above)\n";
+    return false;
+  }
+  std::string line = "  wrote " + command.output;
+  if (fs::path(command.output).extension() != ".png") {
+    try {
+      const ImagePtr result = ReadImageFile(command.output, "", 1e9);
+      WriteFloatImage(ResultPreview(*result), PreviewPath(command.output));
+      line += " and its preview " + PreviewPath(command.output);
+    } catch (const CliError& e) {
+      err << "vexlan: preview of " << command.output << ": " << e.what() << "\n";
+    }
+  }
+  out << line << "\n";
+  return true;
+}
+
+}  // namespace
+
+int RunDemo(const std::string& folderText, std::ostream& out, std::ostream& err) {
+  const fs::path folder(folderText);
+  std::error_code ec;
+  fs::create_directories(folder, ec);
+  if (ec || !fs::is_directory(folder)) {
+    err << "vexlan: cannot make the demo folder " << folderText << ": "
+        << (ec ? ec.message() : "a file of that name is in the way") << "\n";
+    return ExitFailed;
+  }
+
+  out << "Scene passes (" << SceneWidth << " x " << SceneHeight << ", camera "
+      << DemoCamera::FocalLength << " mm, in focus at " << DemoCamera::PlaneOfFocus << " m):\n";
+  int failed = 0;
+  for (const ScenePass& pass : RenderScenePasses()) {
+    const std::string exr = (folder / (pass.name + ".exr")).string();
+    const std::string png = (folder / (pass.name + ".png")).string();
+    try {
+      WriteFloatImage(pass.image, exr);
+      WriteFloatImage(PreviewOf(pass.image, pass.preview), png);
+      out << "  wrote " << exr << " and its preview " << png << "\n";
+    } catch (const CliError& e) {
+      err << "vexlan: " << e.what() << "\n";
+      ++failed;
+    }
+  }
+
+  std::vector<DemoStep> steps;
+  AddDofDemoSteps(steps);
+  AddThreadedDemoSteps(steps);
+  AddRelightDemoSteps(steps);
+  AddUtilityDemoSteps(steps);
+  int stepsFailed = 0;
+  for (const DemoStep& step : steps) stepsFailed += !RunStep(folder, step, out, err);
+
+  out << "\n" << steps.size() << " tool steps, " << stepsFailed << " failed";
+  if (failed) out << "; " << failed << " scene passes could not be written";
+  out << "\n";
+  return failed + stepsFailed == 0 ? ExitOk : ExitFailed;
+}

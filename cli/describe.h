@@ -1,0 +1,15 @@
+// `vexlan list` and `vexlan info`: the registered tools and what one tool
+// takes, read back from the records and the inputs' attribute lists.
+#pragma once
+
+#include <iosfwd>
+
+class Registry;
+
+// One line per tool, in registry order: registry ID, name, category,
+// description, in aligned columns.
+void ListTools(std::ostream& out);
+
+// The tool's record, then its page with every input in creation order, then
+// its output.
+void DescribeTool(const Registry& reg, std::ostream& out);

@@ -1,0 +1,264 @@
+#include "cli/render.h"
+
+#include <strings.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <iostream>
+#include <new>
+
+#include "cli/errors.h"
+#include "cli/image_io.h"
+#include "cli/module.h"
+#include "host/registry.h"
+
+namespace {
+
+std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
+
+std::string ToolName(const Registry& reg) { return reg.Name() ? reg.Name() : reg.ID().Text(); }
+
+bool IsSettable(const Input& in) {
+  return (in.Kind() == InputKind::Number || in.Kind() == InputKind::Choice) &&
+         !in.IsComputedField();
+}
+
+// "Zmax, Map Channel" or "none".
+template <typename Keep>
+std::string InputIds(const Operator& tool, Keep keep) {
+  std::string list;
+  for (const auto& in : tool.Inputs())
+    if (keep(*in)) list += (list.empty() ? "" : ", ") + std::string(in->ID().Text());
+  return list.empty() ? "none" : list;
+}
+
+std::string ImageIds(const Operator& tool) {
+  return InputIds(tool, [](const Input& in) { return in.Kind() == InputKind::Image; });
+}
+
+std::string SettableIds(const Operator& tool) { return InputIds(tool, IsSettable); }
+
+// " (did you mean "Zmax"?)" when an input differs only in letter case.
+std::string CaseHint(const Operator& tool, const std::string& id) {
+  for (const auto& in : tool.Inputs())
+    if (strcasecmp(in->ID().Text(), id.c_str()) == 0)
+      return " (did you mean " + Quoted(in->ID().Text()) + "? IDs are matched letter for letter)";
+  return "";
+}
+
+const Input& ImageInputOf(const Operator& tool, const Registry& reg, const std::string& id) {
+  const Input* in = tool.FindInput(id);
+  const std::string name = ToolName(reg);
+  if (!in)
+    throw UsageError("--input " + id + ": " + name + " has no input " + Quoted(id) +
+                     CaseHint(tool, id) + "; its image inputs: " + ImageIds(tool));
+  if (in->Kind() == InputKind::Label)
+    throw UsageError("--input " + id + ": " + id + " is a label of " + name +
+                     ", not an image input; its image inputs: " + ImageIds(tool));
+  if (in->Kind() != InputKind::Image)
+    throw UsageError("--input " + id + ": " + id + " is a " +
+                     (in->Kind() == InputKind::Choice ? "multi-choice" : "number") +
+                     " input, not an image; give it with --set " + id + "=VALUE. Image inputs of " +
+                     name + ": " + ImageIds(tool));
+  return *in;
+}
+
+const Input& SettableInputOf(const Operator& tool, const Registry& reg, const std::string& id) {
+  const Input* in = tool.FindInput(id);
+  const std::string name = ToolName(reg);
+  if (!in)
+    throw UsageError("--set " + id + ": " + name + " has no input " + Quoted(id) +
+                     CaseHint(tool, id) + "; the inputs it takes values for: " + SettableIds(tool));
+  if (in->Kind() == InputKind::Label)
+    throw UsageError("--set " + id + ": " + id + " is a label of " + name +
+                     " and takes no value; the inputs it takes values for: " + SettableIds(tool));
+  if (in->Kind() == InputKind::Image)
+    throw UsageError("--set " + id + ": " + id + " is an image input; give it with --input " + id +
+                     "=PATH. Inputs of " + name + " that take values: " + SettableIds(tool));
+  if (in->IsComputedField())
+    throw UsageError("--set " + id + ": " + id + " is a field that " + name +
+                     " computes during the render; it cannot be set. Inputs that take values: " +
+                     SettableIds(tool));
+  return *in;
+}
+
+std::string ChosenOption(const Input& in, const std::string& id, const std::string& value) {
+  std::string valid, hint;
+  for (const char* option : in.Options()) {
+    if (value == option) return value;
+    valid += (valid.empty() ? "" : ", ") + Quoted(option);
+    if (strcasecmp(option, value.c_str()) == 0) hint = " (did you mean " + Quoted(option) + "?)";
+  }
+  throw UsageError("--set " + id + ": " + id + " has no option " + Quoted(value) + hint +
+                   "; valid options, letter for letter: " + valid);
+}
+
+// Lets go of every connected image when the frame is over, however it ends.
+class ConnectedImages {
+ public:
+  explicit ConnectedImages(Operator& tool) : tool_(tool) {}
+  ~ConnectedImages() { Release(); }
+  void Release() {
+    for (const auto& in : tool_.Inputs())
+      if (in->Kind() == InputKind::Image) in->Connect(nullptr);
+  }
+
+ private:
+  Operator& tool_;
+};
+
+const Output* MainOutput(const Operator& tool) {
+  for (const auto& out : tool.Outputs())
+    if (out->ID() == "Output") return out.get();
+  return tool.Outputs().empty() ? nullptr : tool.Outputs().front().get();
+}
+
+std::string NoImageMessage(const Operator& tool, const Registry& reg) {
+  std::string message = ToolName(reg) + " set no image on its output";
+  std::string missing;
+  for (const auto& in : tool.Inputs())
+    if (in->Kind() == InputKind::Image && !in->Connected())
+      missing += (missing.empty() ? "" : ", ") + std::string(in->ID().Text());
+  if (!missing.empty())
+    message += "; image inputs not connected: " + missing + " (connect with --input ID=PATH)";
+  return message;
+}
+
+std::string Number17(double value) {
+  char text[40];
+  std::snprintf(text, sizeof text, "%.17g", value);
+  return text;
+}
+
+}  // namespace
+
+RenderPlan PlanRender(const RenderCommand& command) {
+  RenderPlan plan;
+  const Registry& reg = FindTool(command.tool);
+  plan.tool = &reg;
+  ToolPtr probe(reg.Create());
+  if (!probe) throw RunError("cannot create a " + ToolName(reg) + " object");
+
+  for (const std::string& text : command.inputs) {
+    const ImageArgument arg = ParseImageArgument(text);
+    ImageInputOf(*probe, reg, arg.id);
+    for (const auto& earlier : plan.images)
+      if (earlier.id == arg.id)
+        throw UsageError("--input " + arg.id + ": the image input " + arg.id + " is given twice (" +
+                         earlier.pathPattern + " and " + arg.path +
+                         "); give each image input once");
+    plan.images.push_back({arg.id, arg.path, arg.layer});
+  }
+
+  for (const std::string& text : command.sets) {
+    const SetArgument arg = ParseSetArgument(text);
+    const Input& in = SettableInputOf(*probe, reg, arg.id);
+    for (const auto& earlier : plan.settings)
+      if (earlier.id == arg.id)
+        throw UsageError("--set " + arg.id + ": " + arg.id + " is set twice; set it once");
+    RenderPlan::Setting setting;
+    setting.id = arg.id;
+    if (in.Kind() == InputKind::Choice) {
+      setting.isChoice = true;
+      setting.option = ChosenOption(in, arg.id, arg.value);
+    } else {
+      setting.number = ParseNumber(arg.value, "--set " + arg.id);
+    }
+    plan.settings.push_back(setting);
+  }
+
+  std::string missing;
+  for (const auto& in : probe->Inputs()) {
+    if (in->Kind() != InputKind::Image || !in->IsRequired()) continue;
+    bool given = false;
+    for (const auto& source : plan.images) given = given || source.id == in->ID();
+    if (!given) missing += (missing.empty() ? "" : ", ") + std::string(in->ID().Text());
+  }
+  if (!missing.empty())
+    throw UsageError(ToolName(reg) + " needs an image on " + missing +
+                     ": give each with --input ID=PATH (image inputs: " + ImageIds(*probe) + ")");
+
+  if (command.output.empty()) throw UsageError("--output PATH is required");
+  plan.outputPattern = command.output;
+  if (!command.frames.empty()) plan.frames = ParseFrameRange(command.frames);
+  if (plan.frames.Count() > 1 && !HasFrameNumber(plan.outputPattern))
+    throw UsageError("--output " + plan.outputPattern + ": --frames " + command.frames +
+                     " renders " + std::to_string(plan.frames.Count()) +
+                     " frames, but the output has no run of '#' for the frame number, so each "
+                     "frame would replace the last (for example out.####.exr)");
+  if (command.threads && *command.threads < 0)
+    throw UsageError("--threads " + std::to_string(*command.threads) +
+                     ": expected 0 (one per core) or more");
+  if (!(command.maxPixels >= 1.0))
+    throw UsageError("--max-pixels " + Number17(command.maxPixels) + ": expected 1 or more");
+  plan.maxPixels = command.maxPixels;
+  return plan;
+}
+
+ToolPtr NewToolObject(const RenderPlan& plan) {
+  ToolPtr tool(plan.tool->Create());
+  if (!tool) throw RunError("cannot create a " + ToolName(*plan.tool) + " object");
+  for (const auto& setting : plan.settings) {
+    Input* in = tool->FindInput(setting.id);
+    if (setting.isChoice)
+      in->SetChoice(TextID(setting.option));
+    else
+      in->SetNumber(setting.number);
+  }
+  return tool;
+}
+
+FrameResult RenderFrame(Operator& tool, const RenderPlan& plan, int frame) {
+  ConnectedImages connected(tool);
+  for (const auto& source : plan.images) {
+    ImagePtr img =
+        ReadImageFile(FramePath(source.pathPattern, frame), source.layer, plan.maxPixels);
+    tool.FindInput(source.id)->Connect(img.get());
+  }
+
+  const Output* output = MainOutput(tool);
+  Request request(frame);
+  tool.Process(&request);
+  ImagePtr result(output ? request.TakeResult(output) : nullptr);
+  if (!result) throw RunError(NoImageMessage(tool, *plan.tool));
+  connected.Release();
+
+  FrameResult done{FramePath(plan.outputPattern, frame), {}};
+  WriteImageFile(*result, done.output);
+  for (const auto& in : tool.Inputs())
+    if (in->IsComputedField()) done.computed.emplace_back(in->ID().Text(), in->NumberValue());
+  return done;
+}
+
+int RunRender(const RenderCommand& command, std::ostream& out, std::ostream& err) {
+  std::string context;
+  try {
+    const RenderPlan plan = PlanRender(command);
+    CheckOutputPath(FramePath(plan.outputPattern, plan.frames.first));
+    if (command.threads) SetWorkerThreadLimit(*command.threads);
+    ToolPtr tool = NewToolObject(plan);
+    const int count = plan.frames.Count();
+    const bool progress = count > 1 && &err == &std::cerr && isatty(STDERR_FILENO);
+    for (int frame = plan.frames.first; frame <= plan.frames.last; ++frame) {
+      if (count > 1) context = "frame " + std::to_string(frame) + ": ";
+      const FrameResult result = RenderFrame(*tool, plan, frame);
+      for (const auto& [id, value] : result.computed) out << id << " = " << Number17(value) << "\n";
+      out.flush();
+      if (progress)
+        err << "\rframe " << frame << " (" << frame - plan.frames.first + 1 << " of " << count
+            << ") " << result.output << "\x1b[K" << (frame == plan.frames.last ? "\n" : "")
+            << std::flush;
+    }
+    return ExitOk;
+  } catch (const CliError& e) {
+    err << "vexlan: " << context << e.what() << "\n";
+    return e.Status();
+  } catch (const std::bad_alloc&) {
+    err << "vexlan: " << context << "out of memory while rendering " << command.tool << "\n";
+    return ExitFailed;
+  } catch (const std::exception& e) {
+    err << "vexlan: " << context << "the render of " << command.tool << " failed: " << e.what()
+        << "\n";
+    return ExitFailed;
+  }
+}

@@ -1,0 +1,71 @@
+// `vexlan render`: one tool, its settings and images, rendered frame by
+// frame into image files.
+#pragma once
+
+#include <iosfwd>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "cli/arguments.h"
+#include "cli/holds.h"
+
+class Registry;
+
+// A render as the command line gives it; the demo builds the same.
+struct RenderCommand {
+  std::string tool;                 // registry ID, name or class name
+  std::string output;               // may hold a run of '#' for the frame
+  std::vector<std::string> inputs;  // "ID=PATH[:LAYER]"
+  std::vector<std::string> sets;    // "ID=VALUE"
+  std::string frames;               // "A-B"; empty: the single frame 0
+  std::optional<int> threads;       // worker thread limit; unset: as it is
+  double maxPixels = 1e9;           // largest input image accepted
+};
+
+// The command checked against the tool's inputs.
+struct RenderPlan {
+  struct ImageSource {
+    std::string id;
+    std::string pathPattern;
+    std::string layer;
+  };
+  struct Setting {
+    std::string id;
+    bool isChoice = false;
+    double number = 0.0;
+    std::string option;
+  };
+
+  const Registry* tool = nullptr;
+  std::vector<ImageSource> images;
+  std::vector<Setting> settings;
+  std::string outputPattern;
+  FrameRange frames;
+  double maxPixels = 1e9;
+};
+
+// Throws UsageError naming what is wrong with the command and what would
+// be valid.
+RenderPlan PlanRender(const RenderCommand& command);
+
+// A new object of the plan's tool with the plan's settings made.
+ToolPtr NewToolObject(const RenderPlan& plan);
+
+// What one frame wrote and the computed display fields after it, in
+// creation order.
+struct FrameResult {
+  std::string output;
+  std::vector<std::pair<std::string, double>> computed;
+};
+
+// Renders one frame with one tool object: reads that frame's images and
+// connects them, renders a fresh request, writes the output and lets go of
+// every image again. Throws RunError (and whatever the render throws).
+FrameResult RenderFrame(Operator& tool, const RenderPlan& plan, int frame);
+
+// The whole command: prints the computed fields of every frame on `out`,
+// errors on `err`, and returns the exit status (0 when every frame was
+// written, 1 when a file or a render failed, 2 for a bad command).
+int RunRender(const RenderCommand& command, std::ostream& out, std::ostream& err);
