@@ -3,7 +3,9 @@
 // share.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <vector>
 
@@ -61,14 +63,56 @@ TEST(RelightShared, ClampSendsNotANumberToOne) {
   EXPECT_EQ(ClampMask(0.25), 0.25);
   EXPECT_EQ(ClampMask(1.0), 1.0);
   EXPECT_EQ(ClampMask(7.0), 1.0);
-  EXPECT_EQ(ClampMask(-INFINITY), 0.0);
-  EXPECT_EQ(ClampMask(INFINITY), 1.0);
-  EXPECT_EQ(ClampMask(NAN), 1.0);
+  EXPECT_EQ(ClampMask(-HUGE_VAL), 0.0);
+  EXPECT_EQ(ClampMask(HUGE_VAL), 1.0);
+  EXPECT_EQ(ClampMask(std::nan("")), 1.0);
+}
+
+// The same bits, so that not-a-number and signed zeros compare too.
+bool SameBits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+bool SameBits(float a, float b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+
+std::array<double, 4> Lanes(Doubles4 d) {
+  std::array<double, 4> out;
+  _mm_storeu_pd(out.data(), d.lo);
+  _mm_storeu_pd(out.data() + 2, d.hi);
+  return out;
+}
+std::array<float, 4> Lanes(Floats4 f) {
+  std::array<float, 4> out;
+  _mm_storeu_ps(out.data(), f.v);
+  return out;
+}
+
+TEST(RelightShared, FourLanesGiveTheBitsOfOneValue) {
+  const float special[] = {0.0f,     -0.0f,     0.5f, -0.75f, 1.0f, 3.0e38f, 1e-40f, -1e-30f,
+                           INFINITY, -INFINITY, NaN,  2.0f,   1.5f, -2.5f,   0.999f, 7.0f};
+  for (size_t i = 0; i + 4 <= std::size(special); i += 2) {
+    const float* v = special + i;
+    const float* w = special + (i + 5) % 12;
+    const Floats4 a = _mm_loadu_ps(v), b = _mm_setr_ps(w[0], w[1], w[2], w[3]);
+    const Doubles4 wa = Widen(a), wb = Widen(b);
+    for (int k = 0; k < 4; ++k) {
+      SCOPED_TRACE(testing::Message() << v[k] << " and " << w[k]);
+      const double dv = v[k], dw = w[k];
+      EXPECT_TRUE(SameBits(Lanes(wa)[k], dv));
+      EXPECT_TRUE(SameBits(Lanes(Narrow(wa / wb))[k], Narrow(dv / dw)));
+      EXPECT_TRUE(SameBits(Lanes(Sqrt(a))[k], Sqrt(v[k])));
+      EXPECT_TRUE(SameBits(Sqrt(v[k]), std::sqrt(v[k])));
+      EXPECT_TRUE(SameBits(Lanes(Sqrt(wa))[k], std::sqrt(dv)));
+      EXPECT_TRUE(SameBits(Lanes(Abs(wa))[k], std::fabs(dv)));
+      EXPECT_TRUE(SameBits(Lanes(ClampMask(wa))[k], ClampMask(dv)));
+      EXPECT_TRUE(SameBits(Lanes(Lesser(wa, wb))[k], Lesser(dv, dw)));
+      EXPECT_TRUE(SameBits(Lanes(Greater(a, b))[k], Greater(v[k], w[k])));
+      EXPECT_TRUE(SameBits(Lanes(Greater(wa, wb))[k], Greater(dv, dw)));
+      EXPECT_TRUE(SameBits(Lanes(IfNonZero(a, b, 9.0f))[k], IfNonZero(v[k], w[k], 9.0f)));
+      EXPECT_TRUE(SameBits(Lanes(IfPositive(a, wb))[k], IfPositive(v[k], dw)));
+    }
+  }
 }
 
 TEST(RelightShared, MapChannelPicksTheNamedChannelAndLuminanceIsThePlainMean) {
-  FltPixel px{};
-  px.R() = 0.3f, px.G() = 0.6f, px.B() = 0.9f, px.A() = 0.25f;
+  Rgba4<float> px{0.3f, 0.6f, 0.9f, 0.25f};
   EXPECT_EQ(MapValue(MapChannelOf(TextID("Red")), px), 0.3f);
   EXPECT_EQ(MapValue(MapChannelOf(TextID("Green")), px), 0.6f);
   EXPECT_EQ(MapValue(MapChannelOf(TextID("Blue")), px), 0.9f);
@@ -77,7 +121,7 @@ TEST(RelightShared, MapChannelPicksTheNamedChannelAndLuminanceIsThePlainMean) {
   // Not an option at all: the input's default, "Luminance".
   EXPECT_EQ(MapChannelOf(TextID("Lumi")), MapChannel::Luminance);
   // Values are used as they are, beyond 0 … 1 too.
-  px.R() = -2.0f;
+  px.r = -2.0f;
   EXPECT_EQ(MapValue(MapChannel::Red, px), -2.0);
 }
 
@@ -501,6 +545,58 @@ TEST(RelightTools, LargeImagesAgreeWithSinglePixels) {
         if (withSecond) small.Connect(t.second, oneSecond.get());
         EXPECT_EQ(PixelAt(out.get(), x, y), PixelAt(small.Render().get(), 0, 0))
             << "pixel " << x << ", " << y;
+      }
+    }
+}
+
+// Pixels are worked four at a time and the rest of a row one at a time; both
+// ways must give the same bits, for values that are not numbers, infinite or
+// zero too.
+TEST(RelightTools, FourAtATimeMatchesOneAtATime) {
+  const float values[] = {0.0f,   1.0f, -0.0f,     0.5f,  NaN,   -2.0f, INFINITY, 0.25f, 10.0f,
+                          1e-30f, 3.0f, -INFINITY, 0.75f, -0.5f, 2.0f,  1.0f,     0.0f,  9.5f};
+  auto pick = [&](int i) { return values[i % std::size(values)]; };
+  ImagePtr pass = MakeImage(11, 1, [&](int x, int) {
+    return RGBA{pick(3 * x), pick(3 * x + 1), pick(3 * x + 2), pick(5 * x + 7)};
+  });
+  ImagePtr second = MakeImage(11, 1, [&](int x, int) {
+    return RGBA{pick(2 * x + 4), pick(7 * x), pick(x + 11), pick(3 * x + 1)};
+  });
+  using Setup = std::function<void(ToolHarness&)>;
+  const std::vector<std::pair<const ToolCase*, Setup>> variants = {
+      {&AllTools[0], [](ToolHarness&) {}},
+      {&AllTools[0], [](ToolHarness& t) { t.Set("LightIntensity", 1).Set("LightSize", 1); }},
+      {&AllTools[0],
+       [](ToolHarness& t) {
+         t.Set("Red", 0.5).Set("Green", -1).Set("LightSize", 3).Choose("Map Fuction", "Size");
+       }},
+      {&AllTools[0], [](ToolHarness& t) { t.Choose("Map Channel", "Alpha"); }},
+      {&AllTools[1], [](ToolHarness& t) { t.Set("Blue", 10).Set("Red2", 1); }},
+      {&AllTools[1], [](ToolHarness& t) { t.Set("Blue", 10).Set("LightConeSize", 2.5); }},
+      {&AllTools[1], [](ToolHarness& t) { t.Set("Green", 3).Set("LightIntensity", INFINITY); }},
+      {&AllTools[1], [](ToolHarness& t) { t.Set("LightConeSize", 0); }},
+      {&AllTools[2], [](ToolHarness&) {}},
+      {&AllTools[2], [](ToolHarness& t) { t.Set("Intensity", -1); }},
+      {&AllTools[2], [](ToolHarness& t) { t.Set("Intensity", 4).Choose("Map Channel", "Red"); }},
+  };
+  for (const auto& [t, setup] : variants)
+    for (bool withSecond : {false, true}) {
+      SCOPED_TRACE(std::string(t->name) + (withSecond ? " with second image" : ""));
+      ToolHarness row(*t->record);
+      setup(row);
+      row.Connect(t->pass, pass.get());
+      if (withSecond) row.Connect(t->second, second.get());
+      ImagePtr out = row.Render();
+      for (int x = 0; x < pass->Width(); ++x) {
+        ImagePtr one = ConstantImage(1, 1, PixelAt(pass.get(), x, 0));
+        ImagePtr oneSecond = ConstantImage(1, 1, PixelAt(second.get(), x, 0));
+        ToolHarness single(*t->record);
+        setup(single);
+        single.Connect(t->pass, one.get());
+        if (withSecond) single.Connect(t->second, oneSecond.get());
+        const RGBA expected = PixelAt(single.Render().get(), 0, 0), got = PixelAt(out.get(), x, 0);
+        EXPECT_TRUE(SameBits(got.r, expected.r) && SameBits(got.a, expected.a))
+            << "pixel " << x << ": " << got << " against " << expected;
       }
     }
 }

@@ -4,8 +4,6 @@
 // scales the mask before it is clamped, and an optional map can scale
 // "Intensity" per pixel by one of its channels. The mask is multiplied by
 // the pass's alpha and written into red, green, blue and alpha alike.
-#include <cmath>
-
 #include "frame/tool.h"
 #include "tools/relight/channels.h"
 
@@ -14,13 +12,22 @@ namespace {
 // The mask for one normal, used as stored (no remapping from 0 … 1). A zero
 // normal has no direction: its facing ratio is not a number, which the clamp
 // turns into the full mask, so such a pixel gets its own alpha.
-inline double FalloffMask(float r, float g, float b, float alpha, double intensity) {
-  const float length = std::sqrt(g * g + r * r + b * b);
-  const double nx = double(r) / length, ny = double(g) / length, nz = double(b) / length;
-  // The cosine against the view axis (0, 0, -1), written out in full so that
-  // an infinite component leaves no direction, just as a zero normal does.
-  const double facing = std::fabs(nx * 0.0 + ny * 0.0 + nz * -1.0);
-  return ClampMask((1.0 - facing) * intensity) * alpha;
+// `intensity` is one double for the whole image or, with a map, a wide value
+// per pixel.
+template <typename F, typename Intensity, typename D = WideOf<F>>
+inline D FalloffMask(const Rgba4<F>& n, Intensity intensity) {
+  const F length = Sqrt(n.g * n.g + n.r * n.r + n.b * n.b);
+  // The cosine against the view axis (0, 0, -1), with the normalised normal
+  // in double: x·0 + y·0 + z·(-1). The x and y terms are kept so that a normal
+  // without a direction (x or y divided to infinity or not a number) gives
+  // no facing ratio at all. They are ±0 or not a number, and a float quotient
+  // is finite exactly when the double one is (the length is never below the
+  // part it divides, unless its squares underflow), so they are worked in
+  // float: the same bits at a fraction of the cost of two double divisions.
+  const D across = Widen((n.r / length) * 0.0f) + Widen((n.g / length) * 0.0f);
+  const D nz = Widen(n.b) / Widen(length);
+  const D facing = Abs(across + nz * -1.0);
+  return ClampMask((1.0 - facing) * intensity) * Widen(n.a);
 }
 
 }  // namespace
@@ -52,13 +59,10 @@ class Fallof : public ThreadedOperator {
     if (map && !SameSize(map, normals)) {
       result->Fill(0, 0, 0, 0);
     } else if (!map) {
-      MapPixels(normals, result, [intensity](auto& px) {
-        SetGrey(px, FalloffMask(px.R(), px.G(), px.B(), px.A(), intensity));
-      });
+      MapGrey(normals, result, [intensity](const auto& n) { return FalloffMask(n, intensity); });
     } else {
-      MapPixelPairs(normals, map, result, [&](FltPixel& px, const FltPixel& mapPx) {
-        const double scaled = intensity * MapValue(channel, mapPx);
-        SetGrey(px, FalloffMask(px.R(), px.G(), px.B(), px.A(), scaled));
+      MapGreyPairs(normals, map, result, [intensity, channel](const auto& n, const auto& mapPx) {
+        return FalloffMask(n, intensity * MapValue(channel, mapPx));
       });
     }
     output_->Set(req, result);

@@ -6,28 +6,35 @@
 // with unit normals and a unit light vector the distance grows with the
 // angle between them, so the same ramp gives a directional light. An optional
 // map scales one of the two radii per pixel by one of its channels.
-#include <cmath>
-
 #include "frame/tool.h"
 #include "tools/relight/channels.h"
 
 namespace {
 
-struct LightRamp {
-  double x, y, z;    // the light vector, compared with red, green, blue
-  double intensity;  // the distance where the light has died out
-  double size;       // the distance up to which it is full
+// The light vector, compared with the pass's red, green and blue.
+struct LightVector {
+  double x, y, z;
 };
 
-// The mask for one pass pixel. S < I: full within S, falling linearly to 0
-// at I. S > I: the ramp turns round. S = I: the slope is infinite, which
-// gives 0 up to and including that radius and alpha beyond it.
-inline double LightMask(const LightRamp& light, double r, double g, double b, double alpha) {
-  const double slope = 1.0 / (light.size - light.intensity);
-  const double dr = r - light.x, dg = g - light.y, db = b - light.z;
-  const double d = std::sqrt(dr * dr + dg * dg + db * db);
-  const double t = 1.0 - (d - light.intensity) * slope;
-  return (1.0 - ClampMask(t)) * alpha;
+// The ramp's slope, 1 / (size − intensity): infinite for equal radii.
+template <typename D>
+inline D RampSlope(D intensity, D size) {
+  return 1.0 / (size - intensity);
+}
+
+// The mask for one pass pixel, with the ramp between "Light Intensity" (the
+// distance where the light has died out) and "Light Size" (the distance up
+// to which it is full). Size < intensity: full within the size, falling
+// linearly to 0 at the intensity. Size > intensity: the ramp turns round.
+// Equal radii: 0 up to and including that radius, alpha beyond it.
+// `intensity` and `slope` are doubles for the whole image or, with a map,
+// wide values per pixel.
+template <typename F, typename Ramp, typename D = WideOf<F>>
+inline D LightMask(const LightVector& light, Ramp intensity, Ramp slope, const Rgba4<F>& px) {
+  const D dr = Widen(px.r) - light.x, dg = Widen(px.g) - light.y, db = Widen(px.b) - light.z;
+  const D d = Sqrt(dr * dr + dg * dg + db * db);
+  const D t = 1.0 - (d - intensity) * slope;
+  return (1.0 - ClampMask(t)) * Widen(px.a);
 }
 
 }  // namespace
@@ -59,12 +66,9 @@ class Relight : public ThreadedOperator {
   }
 
   void Process(Request* req) override {
-    LightRamp light;
-    light.x = NumberValue(red_, req);
-    light.y = NumberValue(green_, req);
-    light.z = NumberValue(blue_, req);
-    light.size = NumberValue(size_, req);
-    light.intensity = NumberValue(intensity_, req);
+    const LightVector light{NumberValue(red_, req), NumberValue(green_, req),
+                            NumberValue(blue_, req)};
+    const double size = NumberValue(size_, req), intensity = NumberValue(intensity_, req);
     const MapChannel channel = MapChannelOf(ChoiceValue(mapChannel_, req));
     const bool mapScalesSize = ChoiceValue(mapFunction_, req) == "Size";
     const Image* pass = ImageValue(pass_, req);
@@ -77,18 +81,17 @@ class Relight : public ThreadedOperator {
     if (map && !SameSize(map, pass)) {
       result->Fill(0, 0, 0, 0);
     } else if (!map) {
-      MapPixels(pass, result, [&light](auto& px) {
-        SetGrey(px, LightMask(light, px.R(), px.G(), px.B(), px.A()));
+      const double slope = RampSlope(intensity, size);
+      MapGrey(pass, result, [light, intensity, slope](const auto& px) {
+        return LightMask(light, intensity, slope, px);
       });
     } else {
-      MapPixelPairs(pass, map, result, [&](FltPixel& px, const FltPixel& mapPx) {
-        LightRamp scaled = light;
-        const double m = MapValue(channel, mapPx);
-        if (mapScalesSize)
-          scaled.size *= m;
-        else
-          scaled.intensity *= m;
-        SetGrey(px, LightMask(scaled, px.R(), px.G(), px.B(), px.A()));
+      MapGreyPairs(pass, map, result, [=](const auto& px, const auto& mapPx) {
+        using D = decltype(MapValue(channel, mapPx));
+        const D m = MapValue(channel, mapPx);
+        const D scaledIntensity = mapScalesSize ? Splat<D>(intensity) : intensity * m;
+        const D scaledSize = mapScalesSize ? size * m : Splat<D>(size);
+        return LightMask(light, scaledIntensity, RampSlope(scaledIntensity, scaledSize), px);
       });
     }
     output_->Set(req, result);

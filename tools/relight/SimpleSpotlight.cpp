@@ -11,21 +11,26 @@
 
 namespace {
 
-struct Vec3f {
-  float x, y, z;
+template <typename F>
+struct Vec3 {
+  F x, y, z;
 };
 
-inline float Dot(const Vec3f& a, const Vec3f& b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
-
-// The vector divided by its length; a zero vector stays zero.
-inline Vec3f Normalized(Vec3f v) {
-  const float length = std::sqrt(v.x * v.x + v.y * v.y + v.z * v.z);
-  if (length != 0.0f) v = {v.x / length, v.y / length, v.z / length};
-  return v;
+template <typename F>
+inline F Dot(const Vec3<F>& a, const Vec3<float>& b) {
+  return a.x * b.x + a.y * b.y + a.z * b.z;
 }
 
-// c raised to the cone exponent. Whole exponents, the only ones the input
-// offers, are worked by repeated squaring in double, far faster than the
+// The vector divided by its length; a zero vector stays zero.
+template <typename F>
+inline Vec3<F> Normalized(const Vec3<F>& v) {
+  const F length = Sqrt(v.x * v.x + v.y * v.y + v.z * v.z);
+  return {IfNonZero(length, v.x / length, v.x), IfNonZero(length, v.y / length, v.y),
+          IfNonZero(length, v.z / length, v.z)};
+}
+
+// c raised to the cone exponent, in double. Whole exponents, the only ones
+// the input offers, are worked by repeated squaring, far faster than the
 // general power and the same once the light is narrowed to float; any other
 // exponent takes std::pow.
 class ConePower {
@@ -35,12 +40,13 @@ class ConePower {
         whole_(exponent >= 0.0 && exponent <= MaxWhole && exponent == std::floor(exponent)),
         bits_(whole_ ? static_cast<unsigned>(exponent) : 0u) {}
 
-  double operator()(double c) const {
-    if (!whole_) return std::pow(c, exponent_);
-    double result = 1.0, square = c;
+  template <typename D>
+  D operator()(D c) const {
+    if (!whole_) return EachLane(c, [this](double lane) { return std::pow(lane, exponent_); });
+    D result = Splat<D>(1.0), square = c;
     for (unsigned bits = bits_; bits != 0; bits >>= 1) {
-      if (bits & 1u) result *= square;
-      square *= square;
+      if (bits & 1u) result = result * square;
+      square = square * square;
     }
     return result;
   }
@@ -53,8 +59,8 @@ class ConePower {
 };
 
 struct Spotlight {
-  Vec3f position;  // the light, in float as the surface arithmetic is
-  Vec3f axis;      // unit vector from the target back to the light; zero when they meet
+  Vec3<float> position;  // the light, in float as the surface arithmetic is
+  Vec3<float> axis;      // unit vector from the target back to the light; zero when they meet
   ConePower power;
   double intensity;
 };
@@ -62,20 +68,21 @@ struct Spotlight {
 // The beam's value at one surface point: cos^e of the angle between the
 // direction to the light and the axis, times the intensity. Points at right
 // angles to the axis or behind the light get 0.
-inline double SpotValue(const Spotlight& light, float r, float g, float b) {
-  const Vec3f toLight =
-      Normalized({light.position.x - r, light.position.y - g, light.position.z - b});
-  float c = Dot(toLight, light.axis);
-  if (!(c > 0.0f)) c = 0.0f;
-  return light.power(c) * light.intensity;
+template <typename F, typename D = WideOf<F>>
+inline D SpotValue(const Spotlight& light, const Rgba4<F>& px) {
+  const Vec3<F> toLight = Normalized(
+      Vec3<F>{light.position.x - px.r, light.position.y - px.g, light.position.z - px.b});
+  const F c = Greater(Dot(toLight, light.axis), Splat<F>(0.0));  // 0 for not a number too
+  return light.power(Widen(c)) * light.intensity;
 }
 
 // The spot value with the diffuse term of a normal, used as stored (no
 // remapping from 0 … 1) and lit along the beam's axis. A normal facing away
 // from the light gives 0 whatever the spot value.
-inline double LitByNormal(const Spotlight& light, double spot, float nr, float ng, float nb) {
-  const float l = Dot(Normalized({nr, ng, nb}), light.axis);
-  return l > 0.0f ? spot * l : 0.0;
+template <typename F, typename D = WideOf<F>>
+inline D LitByNormal(const Spotlight& light, D spot, const Rgba4<F>& normal) {
+  const F l = Dot(Normalized(Vec3<F>{normal.r, normal.g, normal.b}), light.axis);
+  return IfPositive(l, spot * Widen(l));
 }
 
 }  // namespace
@@ -118,8 +125,8 @@ class SimpleSpotlight : public ThreadedOperator {
                  tz = NumberValue(blue2_, req);
     // The differences are taken in double before they are narrowed, so a
     // light and target far from the origin keep their separation.
-    const Vec3f axis = Normalized(
-        {static_cast<float>(lx - tx), static_cast<float>(ly - ty), static_cast<float>(lz - tz)});
+    const Vec3<float> axis = Normalized(Vec3<float>{
+        static_cast<float>(lx - tx), static_cast<float>(ly - ty), static_cast<float>(lz - tz)});
     const double intensity = NumberValue(intensity_, req);
     const double exponent = NumberValue(coneSize_, req);
     const Image* position = ImageValue(position_, req);
@@ -136,12 +143,10 @@ class SimpleSpotlight : public ThreadedOperator {
     if (normals && !SameSize(normals, position)) {
       result->Fill(0, 0, 0, 0);
     } else if (!normals) {
-      MapPixels(position, result,
-                [&light](auto& px) { SetGrey(px, SpotValue(light, px.R(), px.G(), px.B())); });
+      MapGrey(position, result, [light](const auto& px) { return SpotValue(light, px); });
     } else {
-      MapPixelPairs(position, normals, result, [&light](FltPixel& px, const FltPixel& n) {
-        const double spot = SpotValue(light, px.R(), px.G(), px.B());
-        SetGrey(px, LitByNormal(light, spot, n.R(), n.G(), n.B()));
+      MapGreyPairs(position, normals, result, [light](const auto& px, const auto& normal) {
+        return LitByNormal(light, SpotValue(light, px), normal);
       });
     }
     output_->Set(req, result);

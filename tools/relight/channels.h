@@ -1,9 +1,13 @@
-// Pieces the relighting tools share: the per-pixel map channel a tool can
-// scale one of its values by, the clamp of a mask to 0 … 1, and the walk of
-// a pass together with a second image of the same size.
+// Pieces the relighting tools share: the map channel a tool can scale one of
+// its values by, the clamp of a mask to 0 … 1, and the walk that writes a
+// grey value computed from each pass pixel (and the pixel of a second image
+// of the same size) into red, green, blue and alpha of the result.
 #pragma once
 
+#include <type_traits>
+
 #include "frame/tool.h"
+#include "tools/relight/lanes.h"
 
 // The options of a "Multiply By Channel" input, in button order.
 enum class MapChannel { Red, Green, Blue, Luminance, Alpha };
@@ -21,63 +25,116 @@ inline MapChannel MapChannelOf(const TextID& option) {
 
 // The value a map pixel scales by, as it is: no clamping. "Luminance" is the
 // plain mean of red, green and blue, not a weighted luma.
-inline double MapValue(MapChannel channel, const FltPixel& map) {
+template <typename F, typename D = WideOf<F>>
+inline D MapValue(MapChannel channel, const Rgba4<F>& map) {
   switch (channel) {
     case MapChannel::Red:
-      return map.R();
+      return Widen(map.r);
     case MapChannel::Green:
-      return map.G();
+      return Widen(map.g);
     case MapChannel::Blue:
-      return map.B();
+      return Widen(map.b);
     case MapChannel::Alpha:
-      return map.A();
+      return Widen(map.a);
     case MapChannel::Luminance:
       break;
   }
-  return (double(map.G()) + double(map.R()) + double(map.B())) / 3.0;
+  return (Widen(map.g) + Widen(map.r) + Widen(map.b)) / 3.0;
 }
 
 // A mask value limited to 0 … 1. A value that is not a number counts as 1:
 // the masks that use this give their full value there.
-inline double ClampMask(double t) {
-  if (t <= 0.0) return 0.0;
-  if (t < 1.0) return t;
-  return 1.0;  // t >= 1, or not a number
+template <typename D>
+inline D ClampMask(D t) {
+  return Greater(Lesser(t, Splat<D>(1.0)), Splat<D>(0.0));
 }
 
 inline bool SameSize(const Image* a, const Image* b) {
   return a->Width() == b->Width() && a->Height() == b->Height();
 }
 
-// Walks a pass and a second image of the same size into a result made like
-// the pass: rows outer, columns inner; each pass pixel is read into one
-// record and the second image's pixel into another, `change(px, second)`
-// changes the first in place, and it is written to the result, so the pass's
-// further channels go through as they were.
-template <typename Change>
-void MapPixelPairs(const Image* src, const Image* second, Image* dst, Change&& change) {
+namespace walk {
+
+inline Rgba4<float> RecordRgba(const FltPixel& px) { return {px.R(), px.G(), px.B(), px.A()}; }
+
+// One row of the common layout, four pixels at a time, then one at a time.
+template <bool Stream, bool Paired, typename Grey>
+inline void GreyRow(const float* in, const float* second, float* out, int32_t width, Grey& grey) {
+  int32_t x = 0;
+  for (; x + 4 <= width; x += 4, in += 16, second += 16, out += 16) {
+    if constexpr (Paired)
+      StoreGrey4<Stream>(out, Narrow(grey(LoadPixels4(in), LoadPixels4(second))));
+    else
+      StoreGrey4<Stream>(out, Narrow(grey(LoadPixels4(in))));
+  }
+  for (; x < width; ++x, in += 4, second += 4, out += 4) {
+    if constexpr (Paired)
+      StoreGrey<Stream>(out, Narrow(grey(LoadPixel(in), LoadPixel(second))));
+    else
+      StoreGrey<Stream>(out, Narrow(grey(LoadPixel(in))));
+  }
+}
+
+template <bool Paired, typename Grey>
+void MapGrey(const Image* src, const Image* second, Image* dst, Grey& grey) {
   const int32_t width = src->Width(), height = src->Height();
-  PixelCursor in(src), other(second), out(dst);
+  if (src->FurtherCount() == 0 && dst->FurtherCount() == 0) {
+    // The common layout: rows of blue, green, red, alpha. The second image's
+    // blue, green, red and alpha are laid out so too, whatever else it has.
+    const bool stream = size_t(width) * size_t(height) * 4 * sizeof(float) >= StreamingBytes;
+    for (int32_t y = 0; y < height; ++y) {
+      const float* in = src->Group1(0, y);
+      const float* other = Paired ? second->Group1(0, y) : in;
+      float* out = dst->Group1(0, y);
+      if (stream)
+        GreyRow<true, Paired>(in, other, out, width, grey);
+      else
+        GreyRow<false, Paired>(in, other, out, width, grey);
+    }
+    if (stream) _mm_sfence();
+    return;
+  }
+  // Further channels: each pass pixel is read into a record whose red,
+  // green, blue and alpha are replaced, so the rest goes through unchanged.
+  PixelCursor in(src), out(dst);
+  PixelCursor other(Paired ? second : src);
   FltPixel px, otherPx;
   for (int32_t y = 0; y < height; ++y) {
     in.GotoRow(y);
-    other.GotoRow(y);
     out.GotoRow(y);
+    if constexpr (Paired) other.GotoRow(y);
     for (int32_t x = 0; x < width; ++x) {
       in.ReadPixel(px);
-      other.ReadPixel(otherPx);
-      change(px, static_cast<const FltPixel&>(otherPx));
+      float value;
+      if constexpr (Paired) {
+        other.ReadPixel(otherPx);
+        value = Narrow(grey(RecordRgba(px), RecordRgba(otherPx)));
+        other.NextPixel();
+      } else {
+        value = Narrow(grey(RecordRgba(px)));
+      }
+      px.R() = px.G() = px.B() = px.A() = value;
       out.WritePixel(px);
       in.NextPixel();
-      other.NextPixel();
       out.NextPixel();
     }
   }
 }
 
-// Sets one value on red, green, blue and alpha of a record.
-template <typename Pixel>
-inline void SetGrey(Pixel& px, double value) {
-  const float v = static_cast<float>(value);
-  px.R() = px.G() = px.B() = px.A() = v;
+}  // namespace walk
+
+// Walks a pass into a result made like it, rows outer, columns inner, and
+// writes grey(pixel), narrowed to float, into red, green, blue and alpha of
+// each result pixel; the pass's further channels go through unchanged.
+// `grey` is generic: it is given an Rgba4<float> or, four pixels at a time,
+// an Rgba4<Floats4>, and returns the wide type of what it was given.
+template <typename Grey>
+void MapGrey(const Image* src, Image* dst, Grey&& grey) {
+  walk::MapGrey<false>(src, nullptr, dst, grey);
+}
+
+// The same with a second image of the pass's size: grey(pixel, second pixel).
+template <typename Grey>
+void MapGreyPairs(const Image* src, const Image* second, Image* dst, Grey&& grey) {
+  walk::MapGrey<true>(src, second, dst, grey);
 }
