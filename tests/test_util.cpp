@@ -54,6 +54,18 @@ TEST(Normalizer, ValuesOutsideTheThresholdsDoNotSetTheRange) {
                 {0, 0, 0, 1}, {1, 0, static_cast<float>(1.0 / -1.5), 1}, {2.5f, 0, 0, 1}}));
 }
 
+TEST(Normalizer, ThresholdsCompareInDoublePrecision) {
+  // 0.3f lies just above 0.3, so it is no maximum under "Max R" 0.3; 0.7f
+  // lies just below 0.7, so it is no minimum under "Min G" 0.7.
+  ImagePtr src = Row({{0.125f, 0.7f, 0, 1}, {0.25f, 0.75f, 0, 1}, {0.3f, 1.0f, 0, 1}});
+  ToolHarness tool(NormalizerRecord);
+  ImagePtr out =
+      tool.Set("RTreshMax", 0.3).Set("GTreshMin", 0.7).Connect("Input", src.get()).Render();
+  EXPECT_EQ(PixelAt(out.get(), 2, 0).r, static_cast<float>((double(0.3f) - 0.125) / 0.125));
+  EXPECT_EQ(PixelAt(out.get(), 0, 0).g, static_cast<float>((double(0.7f) - 0.75) / 0.25));
+  EXPECT_EQ(PixelAt(out.get(), 1, 0).g, 0.0f);
+}
+
 TEST(Normalizer, ValuesThatAreNotANumberNeverQualify) {
   ImagePtr src = Row({{NaN, 0, 0, 1}, {0.25f, 0, 0, 1}, {0.75f, 0, 0, 1}});
   ToolHarness tool(NormalizerRecord);
@@ -102,6 +114,9 @@ TEST(ClipMotionVectors, ClipBringsLongVectorsBackToTheLimit) {
             (std::vector<RGBA>{
                 {30, 40, 0, 0.5f}, {30, 40, 0, 0.5f}, {3, 4, 0, 0.5f}, {0, 30, 40, 0.5f}}));
   for (int x = 0; x < 4; ++x) EXPECT_EQ(FurtherAt(out.get(), x, 0, 0), 10.0f + x);
+  // A limit a hair above 50 (no float lies between) leaves length 50 alone.
+  out = tool.Set("MaxLenght", 50.000001).Render();
+  EXPECT_EQ(PixelAt(out.get(), 0, 0), (RGBA{30, 40, 0, 0.5f}));
 }
 
 TEST(ClipMotionVectors, MultiplierScalesOnlyVectorsAtTheLimit) {

@@ -7,8 +7,11 @@
 #include <cmath>
 
 #include "frame/tool.h"
+#include "tools/util/rows.h"
 
 namespace {
+
+using simd::Float4;
 
 enum class ClipMode { Clip, Divide, Disable, Keep };
 
@@ -19,30 +22,43 @@ ClipMode ModeOf(const TextID& choice) {
   return ClipMode::Keep;
 }
 
-// Rewrites one vector in place. A vector exactly as long as the limit counts
+// Rewrites one row of vectors. A vector exactly as long as the limit counts
 // as too long; a length that is not a number fails the test too, so such a
-// vector gets the mode.
-void ClipVector(float& r, float& g, float& b, ClipMode mode, double limit, double multiplier) {
-  const double length = std::sqrt((g * g + b * b) + r * r);  // in float, then widened
-  if (limit > length) return;
-  switch (mode) {
-    case ClipMode::Clip:
-      r = static_cast<float>(r / length * limit * multiplier);
-      g = static_cast<float>(g / length * limit * multiplier);
-      b = static_cast<float>(b / length * limit * multiplier);
-      break;
-    case ClipMode::Divide:
-      r = static_cast<float>(r / length * multiplier);
-      g = static_cast<float>(g / length * multiplier);
-      b = static_cast<float>(b / length * multiplier);
-      break;
-    case ClipMode::Disable:
-      r = g = b = 0.0f;
-      break;
-    case ClipMode::Keep:
-      break;
+// vector gets the mode. The length is worked in float, (g g + b b) + r r, and
+// each pixel is one vector of four lanes, alpha among them; alpha is always
+// written back as it was.
+#define Wide(v) __builtin_convertvector(v, simd::Double4)
+
+WideKernel void ClipRow(const float* in, float* out, int32_t width, ClipMode mode, double limit,
+                        double multiplier) {
+  // For a float length, limit > length exactly when length < this float.
+  const float shorter = simd::FloatAtOrAbove(limit);
+  const simd::Int4 alpha = {0, 0, 0, -1};
+  for (int32_t x = 0; x < width; ++x) {
+    const Float4 v = simd::Load(in + 4 * x);
+    const Float4 squares = v * v;
+    const float length = std::sqrt((squares[ChanG] + squares[ChanB]) + squares[ChanR]);
+    Float4 clipped = v;
+    if (!(length < shorter)) {
+      switch (mode) {
+        case ClipMode::Clip:
+          clipped = __builtin_convertvector(Wide(v) / double(length) * limit * multiplier, Float4);
+          break;
+        case ClipMode::Divide:
+          clipped = __builtin_convertvector(Wide(v) / double(length) * multiplier, Float4);
+          break;
+        case ClipMode::Disable:
+          clipped = Float4{0.0f, 0.0f, 0.0f, 0.0f};
+          break;
+        case ClipMode::Keep:
+          break;
+      }
+    }
+    simd::Store(out + 4 * x, simd::Select(alpha, v, clipped));
   }
 }
+
+#undef Wide
 
 }  // namespace
 
@@ -70,8 +86,10 @@ class ClipMotionVectors : public ThreadedOperator {
     const ClipMode mode = ModeOf(ChoiceValue(mode_, req));
     // Not cleared first: every pixel of the result is written below, all of
     // its channels.
-    MapPixels(src, dst,
-              [=](FltPixel& px) { ClipVector(px.R(), px.G(), px.B(), mode, limit, multiplier); });
+    for (int32_t y = 0; y < src->Height(); ++y) {
+      ClipRow(src->Group1(0, y), dst->Group1(0, y), src->Width(), mode, limit, multiplier);
+      CopyFurtherRow(src, dst, y);
+    }
     output_->Set(req, dst);
   }
 

@@ -7,6 +7,7 @@
 // pixels extended. Positions are whole texture pixels: nothing is
 // interpolated.
 #include "frame/tool.h"
+#include "tools/util/rows.h"
 #include "tools/util/uv.h"
 
 namespace {
@@ -25,11 +26,11 @@ struct Placement {
   double xOffset, yOffset, uScale, vScale;
   double width, height;  // of the texture
 
-  // Texture pixel position (not yet truncated) of a UV pixel: the offset is
+  // Texture pixel position (not yet truncated) of a UV pixels red and green: the offset is
   // added first, the sum scaled, then taken to pixels. No clamping.
-  void Position(const FltPixel& uv, double& px, double& py) const {
+  void Position(float red, float green, double& px, double& py) const {
     double u, v;
-    orientation.Read(uv, u, v);
+    orientation.Read(red, green, u, v);
     px = ((u + xOffset) * uScale) * width;
     py = ((v + yOffset) * vScale) * height;
   }
@@ -100,27 +101,37 @@ class UVpositioner : public ThreadedOperator {
 
  private:
   // Walks the UV pass and the output in step; `sample` fills the sample
-  // record from the texture. Where the UV alpha is 0 the pixel is left off
-  // the surface: zero in every channel, whatever the texture holds there.
+  // record from the texture. The colour and alpha of the sample are weighted
+  // by the UV alpha, each a float product. Where the UV alpha is 0 the pixel
+  // is off the surface: zero in every channel, whatever the texture holds.
   template <typename Sample>
   static void Place(const Placement& at, const Image* uv, Image* dst, Sample&& sample) {
     FltPixel q{};
-    const int written = dst->ChannelCount();
-    MapPixels(uv, dst, [&](FltPixel& px) {
-      const float a = px.A();
-      if (a != 0.0f) {
-        double x, y;
-        at.Position(px, x, y);
-        sample(x, y, q);
-        q.R() *= a;
-        q.G() *= a;
-        q.B() *= a;
-        q.A() *= a;
-        std::memcpy(px.Chan, q.Chan, written * sizeof(float));
-      } else {
-        std::fill_n(px.Chan, written, 0.0f);
+    const int further = dst->FurtherCount();
+    std::byte* const* furtherRows = dst->RowTable(2);
+    const ptrdiff_t furtherStep = dst->PixelStep(2);
+    for (int32_t y = 0; y < uv->Height(); ++y) {
+      const float* coords = uv->Group1(0, y);  // blue, green, red, alpha
+      float* out = dst->Group1(0, y);
+      for (int32_t x = 0; x < uv->Width(); ++x, coords += 4, out += 4) {
+        const float a = coords[ChanA];
+        simd::Float4 weighted = {0.0f, 0.0f, 0.0f, 0.0f};
+        if (a != 0.0f) {
+          double px, py;
+          at.Position(coords[ChanR], coords[ChanG], px, py);
+          sample(px, py, q);
+          weighted = simd::Load(q.Chan) * a;
+        }
+        simd::Store(out, weighted);
+        if (further) {
+          auto* rest = reinterpret_cast<float*>(furtherRows[y] + x * furtherStep);
+          if (a != 0.0f)
+            std::memcpy(rest, q.Chan + ChanFurther, further * sizeof(float));
+          else
+            std::fill_n(rest, further, 0.0f);
+        }
       }
-    });
+    }
   }
 
   Input* title_;

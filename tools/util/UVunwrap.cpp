@@ -25,16 +25,50 @@ double ClampToImage(double p, double size) {
   return p;
 }
 
+// Whole pixels of an image in the common layout: the four colour channels,
+// straight from the rows.
+class ColourPixels {
+ public:
+  explicit ColourPixels(const Image* img) : rows_(img->RowTable(1)) {}
+  void Read(int32_t x, int32_t y, FltPixel& px) const {
+    std::memcpy(px.Chan, rows_[y] + x * Step, Step);
+  }
+  void Write(int32_t x, int32_t y, const FltPixel& px) const {
+    std::memcpy(rows_[y] + x * Step, px.Chan, Step);
+  }
+
+ private:
+  static constexpr ptrdiff_t Step = 4 * sizeof(float);
+  std::byte* const* rows_;
+};
+
+// Whole pixels of any image, every channel, through a cursor.
+class AllPixels {
+ public:
+  explicit AllPixels(const Image* img) : cursor_(img) {}
+  void Read(int32_t x, int32_t y, FltPixel& px) {
+    cursor_.GotoPixel(x, y);
+    cursor_.ReadPixel(px);
+  }
+  void Write(int32_t x, int32_t y, const FltPixel& px) {
+    cursor_.GotoPixel(x, y);
+    cursor_.WritePixel(px);
+  }
+
+ private:
+  PixelCursor cursor_;
+};
+
 // Averages the red, green, blue and alpha of `centre`, the pixel (x, y), with
 // those of its direct neighbours that lie inside the image, all weighted
 // alike. The centre keeps its own further channels.
-void AverageWithNeighbours(PixelCursor& src, int32_t x, int32_t y, int32_t w, int32_t h,
+template <typename Pixels>
+void AverageWithNeighbours(Pixels& src, int32_t x, int32_t y, int32_t w, int32_t h,
                            FltPixel& centre, FltPixel& neighbour) {
   double sum[4] = {centre.Chan[0], centre.Chan[1], centre.Chan[2], centre.Chan[3]};
   int count = 1;
   auto add = [&](int32_t nx, int32_t ny) {
-    src.GotoPixel(nx, ny);
-    src.ReadPixel(neighbour);
+    src.Read(nx, ny, neighbour);
     for (int c = 0; c < 4; ++c) sum[c] += neighbour.Chan[c];
     ++count;
   };
@@ -75,54 +109,55 @@ class UVunwrap : public ThreadedOperator {
     dst->Fill(0, 0, 0, 0);
     // A UV pass of another size names no place in the source: the result
     // stays empty.
-    if (uv->Width() == src->Width() && uv->Height() == src->Height())
-      Unwrap(src, uv, dst, orientation, average, block);
+    if (uv->Width() == src->Width() && uv->Height() == src->Height()) {
+      const Options options{orientation, average, block};
+      if (src->FurtherCount() == 0) {
+        ColourPixels in(src), out(dst);
+        Unwrap(src, uv, in, out, options);
+      } else {
+        AllPixels in(src), out(dst);
+        Unwrap(src, uv, in, out, options);
+      }
+    }
     output_->Set(req, dst);
   }
 
  private:
-  static void Unwrap(const Image* src, const Image* uv, Image* dst, UVOrientation orientation,
-                     bool average, bool block) {
+  struct Options {
+    UVOrientation orientation;
+    bool average, block;
+  };
+
+  template <typename Pixels>
+  static void Unwrap(const Image* src, const Image* uv, Pixels& in, Pixels& out,
+                     const Options& options) {
     const int32_t w = src->Width(), h = src->Height();
     const double width = w, height = h;
-    PixelCursor in(src), coords(uv), out(dst);
-    FltPixel uvPx, p, neighbour;
+    FltPixel p, neighbour;
     for (int32_t y = 0; y < h; ++y) {
-      in.GotoRow(y);
-      coords.GotoRow(y);
-      for (int32_t x = 0; x < w; ++x) {
-        coords.ReadPixel(uvPx);
-        coords.NextPixel();
-        if (average) in.GotoPixel(x, y);  // the neighbour reads moved it
-        in.ReadPixel(p);
-        in.NextPixel();
-
+      const float* coords = uv->Group1(0, y);  // blue, green, red, alpha
+      for (int32_t x = 0; x < w; ++x, coords += 4) {
         double u, v;
-        orientation.Read(uvPx, u, v);
+        options.orientation.Read(coords[ChanR], coords[ChanG], u, v);
         const double px = ClampToImage(u * width, width);
         const double py = ClampToImage(v * height, height);
         // A coordinate that is not a number names no place: the pixel is
         // dropped rather than written somewhere undefined.
         if (std::isnan(px) || std::isnan(py)) continue;
 
-        if (average) AverageWithNeighbours(in, x, y, w, h, p, neighbour);
+        in.Read(x, y, p);
+        if (options.average) AverageWithNeighbours(in, x, y, w, h, p, neighbour);
         const int32_t xi = static_cast<int32_t>(px), yi = static_cast<int32_t>(py);
-        out.GotoPixel(xi, yi);
-        out.WritePixel(p);
-        if (block) {
+        out.Write(xi, yi, p);
+        if (options.block) {
           // The 2 x 2 block, cut at the last column and the last row.
           const bool below = py + 1.0 < height, right = px + 1.0 < width;
-          if (below) Write(out, xi, yi + 1, p);
-          if (right) Write(out, xi + 1, yi, p);
-          if (right && below) Write(out, xi + 1, yi + 1, p);
+          if (below) out.Write(xi, yi + 1, p);
+          if (right) out.Write(xi + 1, yi, p);
+          if (right && below) out.Write(xi + 1, yi + 1, p);
         }
       }
     }
-  }
-
-  static void Write(PixelCursor& out, int32_t x, int32_t y, const FltPixel& p) {
-    out.GotoPixel(x, y);
-    out.WritePixel(p);
   }
 
   Input* title_;

@@ -16,10 +16,11 @@ struct UVOrientation {
   bool flipX = false;
   bool flipY = false;
 
-  // The pair (u, v) of a UV pixel, in double precision.
-  void Read(const FltPixel& uv, double& u, double& v) const {
-    u = swap ? uv.G() : uv.R();
-    v = swap ? uv.R() : uv.G();
+  // The pair (u, v) of a UV pixel with this red and green, in double
+  // precision.
+  void Read(float red, float green, double& u, double& v) const {
+    u = swap ? green : red;
+    v = swap ? red : green;
     if (flipX) u = 1.0 - u;
     if (flipY) v = 1.0 - v;
   }
