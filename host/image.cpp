@@ -87,6 +87,7 @@ void WriteAllChannels(const FltPixel& px, std::byte* g1, std::byte* g2, Image& i
 int32_t Clamp(int32_t v, int32_t size) { return std::clamp(v, 0, size - 1); }
 
 int32_t Wrap(int32_t v, int32_t size) {
+  if (static_cast<uint32_t>(v) < static_cast<uint32_t>(size)) return v;  // inside: no division
   int32_t m = v % size;
   return m < 0 ? m + size : m;
 }
@@ -138,8 +139,13 @@ float* Image::Group2(int32_t x, int32_t y) const {
 }
 
 void Image::GetPixel(int32_t x, int32_t y, FltPixel& px) const {
-  read_(px, reinterpret_cast<std::byte*>(Group1(x, y)), reinterpret_cast<std::byte*>(Group2(x, y)),
-        *this);
+  const std::byte* group1 = rows1_[y] + x * step1_;
+  if (rows2_.empty()) {
+    // The common layout, inline: every sample comes through here.
+    std::memcpy(px.Chan, group1, 4 * sizeof(float));
+    return;
+  }
+  read_(px, group1, rows2_[y] + x * step2_, *this);
 }
 
 void Image::SetPixel(int32_t x, int32_t y, const FltPixel& px) {
