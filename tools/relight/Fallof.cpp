@@ -20,11 +20,13 @@ inline D FalloffMask(const Rgba4<F>& n, Intensity intensity) {
   // The cosine against the view axis (0, 0, -1), with the normalised normal
   // in double: x·0 + y·0 + z·(-1). The x and y terms are kept so that a normal
   // without a direction (x or y divided to infinity or not a number) gives
-  // no facing ratio at all. They are ±0 or not a number, and a float quotient
-  // is finite exactly when the double one is (the length is never below the
-  // part it divides, unless its squares underflow), so they are worked in
-  // float: the same bits at a fraction of the cost of two double divisions.
-  const D across = Widen((n.r / length) * 0.0f) + Widen((n.g / length) * 0.0f);
+  // no facing ratio at all. They are ±0 or not a number, and they are worked
+  // in float, the same bits at a fraction of the cost of two double
+  // divisions: a float quotient is finite exactly when the double one is,
+  // since the length is at least the part it divides, or, where the squares
+  // underflow, still large enough to keep the quotient far below the float
+  // limit.
+  const D across = Widen((n.r / length) * 0.0f + (n.g / length) * 0.0f);
   const D nz = Widen(n.b) / Widen(length);
   const D facing = Abs(across + nz * -1.0);
   return ClampMask((1.0 - facing) * intensity) * Widen(n.a);
