@@ -1,8 +1,13 @@
 // The image utilities: normaliser, motion-vector clipper, stereo switch, and
 // the two UV tools.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
 #include <limits>
 #include <set>
 #include <utility>
@@ -185,6 +190,32 @@ TEST(StereoSwitch, UnconnectedChosenEyeSetsNothing) {
   EXPECT_FALSE(tool.Choose("Input", "Right").Render());
   EXPECT_FALSE(tool.Choose("Input", "Centre").Render());
   EXPECT_EQ(img->Holders(), 2);
+}
+
+TEST(StereoSwitch, VexlanReportsTheUnconnectedEyeAndWritesNothing) {
+  namespace fs = std::filesystem;
+  const fs::path dir = fs::temp_directory_path() / ("vexlan-stereo-" + std::to_string(getpid()));
+  fs::create_directories(dir);
+  std::ofstream(dir / "right.ppm") << "P3\n1 1\n255\n0 0 255\n";
+  auto run = [&](const std::string& choice, const fs::path& out, std::string& text) {
+    const std::string command =
+        std::string(VEXLAN_BIN) + " --plugin " + VEXLAN_PLUGIN_PATH +
+        " render StereoSwitch --input RightImage=" + (dir / "right.ppm").string() +
+        " --set Input=" + choice + " --output " + out.string() + " 2>&1";
+    FILE* pipe = popen(command.c_str(), "r");
+    char buffer[512];
+    while (pipe && fgets(buffer, sizeof buffer, pipe)) text += buffer;
+    const int status = pipe ? pclose(pipe) : -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  };
+  std::string message;
+  EXPECT_EQ(run("Left", dir / "left.exr", message), 1);
+  EXPECT_NE(message.find("LeftImage"), std::string::npos) << message;
+  EXPECT_FALSE(fs::exists(dir / "left.exr"));
+  std::string none;
+  EXPECT_EQ(run("Right", dir / "right.exr", none), 0) << none;
+  EXPECT_TRUE(fs::exists(dir / "right.exr"));
+  fs::remove_all(dir);
 }
 
 // --------------------------------------------------------------- UVpositioner
