@@ -76,9 +76,8 @@ class DirtyDof : public ThreadedOperator {
       // Z is read at the pixel's own place; a Z smaller than the source
       // repeats its edge pixels rather than reading past them.
       const float z = PixelDepth(depth.At<int64_t>(x, y));
-      const double blur = Diameter(z);
       if (blurSwitch_ == 0.0) {
-        const float b = static_cast<float>(blur);
+        const float b = static_cast<float>(Diameter(z));
         out[0] = out[1] = out[2] = out[3] = b;
         continue;
       }
@@ -124,13 +123,14 @@ class DirtyDof : public ThreadedOperator {
   class OffsetStream {
    public:
     explicit OffsetStream(const DirtyDof& tool)
-        : next_(tool.drawPerPixel_ ? nullptr : tool.pattern_.data()), maxOffset_(tool.maxOffset_) {
-      if (!next_) Srand(50);
+        : next_(tool.pattern_.data()), drawing_(tool.drawPerPixel_), maxOffset_(tool.maxOffset_) {
+      if (drawing_) Srand(50);
     }
-    Offset Next() { return next_ ? *next_++ : DrawOffset(maxOffset_); }
+    Offset Next() { return drawing_ ? DrawOffset(maxOffset_) : *next_++; }
 
    private:
     const Offset* next_;
+    bool drawing_;
     double maxOffset_;
   };
 

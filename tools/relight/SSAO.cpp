@@ -46,8 +46,8 @@ class SSAO : public ThreadedOperator {
     const int32_t y = chunk;
     // Each row draws its own sequence, so one input gives one output
     // whatever the spread of rows over threads. Multiplying spreads the
-    // seeds of neighbouring rows apart; consecutive seeds would start
-    // every row with nearly the same draws.
+    // seeds of neighbouring rows apart: with consecutive seeds every row
+    // would start with nearly the same first draw.
     Srand(static_cast<uint32_t>(y) * 2654435761u);
 
     PixelCursor normals(normalsImage_), out(result_);
