@@ -20,8 +20,9 @@ std::string PreviewPath(const fs::path& file) {
   return preview.replace_extension(".png").string();
 }
 
-// A preview of a tool's result: shown as it is when it lies in 0..1, else
-// scaled from its lowest (or 0) to its highest finite value.
+// A preview of a tool's result, display-encoded like the beauty pass: as it
+// is when it lies in 0..1, else scaled from its lowest (or 0) to its highest
+// finite value.
 FloatImage ResultPreview(const Image& img) {
   float low = 0.0f, high = 1.0f;
   for (int32_t y = 0; y < img.Height(); ++y)
@@ -30,17 +31,16 @@ FloatImage ResultPreview(const Image& img) {
         const float v = img.Group1(x, y)[c];
         if (std::isfinite(v)) low = std::min(low, v), high = std::max(high, v);
       }
-  FloatImage preview(img.Width(), img.Height(), {"R", "G", "B"});
+  FloatImage scaled(img.Width(), img.Height(), {"R", "G", "B"});
   for (int32_t y = 0; y < img.Height(); ++y)
     for (int32_t x = 0; x < img.Width(); ++x) {
       const float* px = img.Group1(x, y);
-      const float rgb[3] = {px[ChanR], px[ChanG], px[ChanB]};
-      for (int c = 0; c < 3; ++c) {
-        const float v = (rgb[c] - low) / (high - low);
-        preview.At(x, y)[c] = std::isnan(v) ? 0.0f : std::clamp(v, 0.0f, 1.0f);
-      }
+      float* dst = scaled.At(x, y);
+      dst[0] = (px[ChanR] - low) / (high - low);
+      dst[1] = (px[ChanG] - low) / (high - low);
+      dst[2] = (px[ChanB] - low) / (high - low);
     }
-  return preview;
+  return PreviewOf(scaled, PreviewKind::Colour);
 }
 
 // The step as the user would type it, with names relative to the folder.

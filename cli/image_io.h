@@ -11,6 +11,11 @@
 //
 // Rows are kept in the file's order: row 0 is the first scanline of the
 // file's data window.
+//
+// OpenImageIO brings a few hundred libraries with it, which take a good part
+// of a second to load; the functions here live in a library of their own
+// (libvexlanimageio, beside the host library) that is loaded on first use,
+// so that the commands that touch no file answer at once.
 #pragma once
 
 #include <string>
@@ -59,18 +64,11 @@ struct FloatImage {
 // 32-bit float, other formats converted by OpenImageIO. Throws RunError.
 void WriteFloatImage(const FloatImage& img, const std::string& path);
 
-// Which file channels go where; -1 where the file has none.
-struct ChannelMap {
-  int red = -1, green = -1, blue = -1, alpha = -1;
-  std::vector<int> further;  // file channel indices, in file order
-  std::vector<std::string> furtherNames;
-  bool Empty() const { return red < 0 && green < 0 && blue < 0 && alpha < 0 && further.empty(); }
+// The table the image file library hands out.
+struct ImageFileFunctions {
+  ImagePtr (*read)(const std::string& path, const std::string& layer, double maxPixels);
+  void (*checkOutput)(const std::string& path);
+  void (*write)(const Image& img, const std::string& path);
+  void (*writeFloat)(const FloatImage& img, const std::string& path);
 };
-
-// The mapping for a file's channel names, without a layer (layer empty) or
-// for one layer. With a layer that has no channels the map is empty.
-ChannelMap MapChannels(const std::vector<std::string>& names, const std::string& layer);
-
-// The layers that the channel names show ("diffuse" for "diffuse.R"), in
-// the order they first appear.
-std::vector<std::string> LayersOf(const std::vector<std::string>& names);
+#define VEXLAN_IMAGE_FILES_ENTRY "VexlanImageFileFunctions"

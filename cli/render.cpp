@@ -231,7 +231,8 @@ FrameResult RenderFrame(Operator& tool, const RenderPlan& plan, int frame) {
 }
 
 int RunRender(const RenderCommand& command, std::ostream& out, std::ostream& err) {
-  std::string context;
+  std::string context;   // the frame, for messages about one of several
+  bool midLine = false;  // a progress line waits for its end
   try {
     const RenderPlan plan = PlanRender(command);
     CheckOutputPath(FramePath(plan.outputPattern, plan.frames.first));
@@ -242,21 +243,26 @@ int RunRender(const RenderCommand& command, std::ostream& out, std::ostream& err
     for (int frame = plan.frames.first; frame <= plan.frames.last; ++frame) {
       if (count > 1) context = "frame " + std::to_string(frame) + ": ";
       const FrameResult result = RenderFrame(*tool, plan, frame);
+      if (midLine) err << "\r\x1b[K" << std::flush;  // the fields take the line
       for (const auto& [id, value] : result.computed) out << id << " = " << Number17(value) << "\n";
       out.flush();
-      if (progress)
+      if (progress) {
+        midLine = frame != plan.frames.last;
         err << "\rframe " << frame << " (" << frame - plan.frames.first + 1 << " of " << count
-            << ") " << result.output << "\x1b[K" << (frame == plan.frames.last ? "\n" : "")
-            << std::flush;
+            << ") " << result.output << "\x1b[K" << (midLine ? "" : "\n") << std::flush;
+      }
     }
     return ExitOk;
   } catch (const CliError& e) {
+    if (midLine) err << "\n";
     err << "vexlan: " << context << e.what() << "\n";
     return e.Status();
   } catch (const std::bad_alloc&) {
+    if (midLine) err << "\n";
     err << "vexlan: " << context << "out of memory while rendering " << command.tool << "\n";
     return ExitFailed;
   } catch (const std::exception& e) {
+    if (midLine) err << "\n";
     err << "vexlan: " << context << "the render of " << command.tool << " failed: " << e.what()
         << "\n";
     return ExitFailed;
