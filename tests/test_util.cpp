@@ -287,6 +287,27 @@ TEST(UVpositioner, OutputFollowsTheUVPassAndPositionsTheTexture) {
   EXPECT_EQ(PixelAt(out.get(), 1, 4), (RGBA{1, 1, 1, 1}));
 }
 
+TEST(UVpositioner, FurtherChannelsComeWithTheSampleAndClearOffTheSurface) {
+  ImagePtr texture = MakeImage(
+      4, 2,
+      [](int x, int y) {
+        return RGBA{float(x), float(y), 1, 1};
+      },
+      {"id"}, [](int x, int y, int) { return 100.0f + x + 10 * y; });
+  ImagePtr pass = MakeImage(
+      2, 1,
+      [](int x, int) {
+        return RGBA{0.5f, 0.5f, 0, x == 0 ? 0.5f : 0.0f};
+      },
+      {"id"}, [](int, int, int) { return -1.0f; });
+  ToolHarness tool(UVpositionerRecord);
+  ImagePtr out = tool.Connect("Image", texture.get()).Connect("UV", pass.get()).Render();
+  EXPECT_EQ(PixelAt(out.get(), 0, 0), (RGBA{1, 0.5f, 0.5f, 0.5f}));
+  EXPECT_EQ(FurtherAt(out.get(), 0, 0, 0), 112.0f);  // texture pixel (2, 1), not weighted
+  EXPECT_EQ(PixelAt(out.get(), 1, 0), (RGBA{0, 0, 0, 0}));
+  EXPECT_EQ(FurtherAt(out.get(), 1, 0, 0), 0.0f);
+}
+
 TEST(UVpositioner, PositionsPastTheFixedPointRangeStayDefined) {
   // 0.5 * 1000.5 * 100 = 50025 pixels: past the 16.16 range. Black sees far
   // outside, Duplicate the edge, Wrap keeps repeating (50025 mod 100 = 25).
