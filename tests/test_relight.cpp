@@ -392,7 +392,9 @@ TEST(RelightTools, InputsInOrderWithTheirIds) {
     EXPECT_EQ(tool.In(AllTools[i].second).Attributes().GetInt(MainInput), 2);
   }
   ToolHarness relight(RelightRecord);
-  EXPECT_EQ(relight.In("Map Fuction").Options(), (std::vector<const char*>{"Intensity", "Size"}));
+  const std::vector<const char*> options = relight.In("Map Fuction").Options();
+  EXPECT_EQ(std::vector<std::string>(options.begin(), options.end()),
+            (std::vector<std::string>{"Intensity", "Size"}));
   EXPECT_EQ(relight.In("Map Channel").ChoiceValue(), "Luminance");
   EXPECT_STREQ(relight.In("Red").Attributes().GetText(ColorGroupName), "Light Position/Direction");
   ToolHarness spot(SimpleSpotlightRecord);
