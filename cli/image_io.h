@@ -9,8 +9,9 @@
 // that is not mapped becomes a further channel under its own name, so that
 // it is carried through the tools to the output.
 //
-// Rows are kept in the file's order: row 0 is the first scanline of the
-// file's data window.
+// The image is the file's display window, rows in the file's order (row 0
+// at the top); the data window is placed in it, and whatever lies outside
+// the data window is 0 in every channel, alpha included.
 //
 // OpenImageIO brings a few hundred libraries with it, which take a good part
 // of a second to load; the functions here live in a library of their own

@@ -108,12 +108,20 @@ ImagePtr Read(const std::string& path, const std::string& layer, double maxPixel
   if (spec.deep) throw RunError(path + ": deep images are not supported");
   if (spec.depth > 1) throw RunError(path + ": volume images are not supported");
   if (spec.width <= 0 || spec.height <= 0) throw RunError(path + ": the image has no pixels");
-  const double pixels = double(spec.width) * double(spec.height);
-  if (pixels > maxPixels)
-    throw RunError(path + ": its header claims " + std::to_string(spec.width) + " x " +
-                   std::to_string(spec.height) + " = " + PixelCount(pixels) +
-                   " pixels, more than the limit of " + PixelCount(maxPixels) +
-                   " (raise it with --max-pixels)");
+  // The picture is the display window, with the data window placed in it;
+  // whatever lies outside the data window is empty, 0 in every channel.
+  const bool windowed = spec.full_width > 0 && spec.full_height > 0;
+  const int32_t width = windowed ? spec.full_width : spec.width;
+  const int32_t height = windowed ? spec.full_height : spec.height;
+  const int64_t dataX = windowed ? int64_t(spec.x) - spec.full_x : 0;
+  const int64_t dataY = windowed ? int64_t(spec.y) - spec.full_y : 0;
+  for (const auto& [w, h] : {std::pair<int, int>(spec.width, spec.height), {width, height}}) {
+    const double pixels = double(w) * double(h);
+    if (pixels > maxPixels)
+      throw RunError(path + ": its header claims " + std::to_string(w) + " x " + std::to_string(h) +
+                     " = " + PixelCount(pixels) + " pixels, more than the limit of " +
+                     PixelCount(maxPixels) + " (raise it with --max-pixels)");
+  }
 
   ChannelMap& map = at.map;
   if (map.further.size() > MaxFurtherChannels) {
@@ -129,14 +137,12 @@ ImagePtr Read(const std::string& path, const std::string& layer, double maxPixel
     if (c >= 0) first = std::min(first, c), last = std::max(last, c);
   for (int c : map.further) first = std::min(first, c), last = std::max(last, c);
 
-  const int32_t width = spec.width, height = spec.height;
+  if (last < 0) throw RunError(path + ": the image has no channels");
   ImagePtr img(NewImage(width, height, map.furtherNames));
-  if (last < 0) {  // no channel to read: black, opaque
-    img->Fill(0, 0, 0, 1);
-    return img;
-  }
+  const bool covered = dataX == 0 && dataY == 0 && spec.width == width && spec.height == height;
+  if (!covered) img->Fill(0, 0, 0, 0);
   const int span = last - first + 1;
-  std::vector<float> pixelsRead(size_t(width) * size_t(height) * size_t(span));
+  std::vector<float> pixelsRead(size_t(spec.width) * size_t(spec.height) * size_t(span));
   if (!in->read_image(at.subimage, 0, first, last + 1, OIIO::TypeDesc::FLOAT, pixelsRead.data()))
     throw RunError(path + ": cannot be read; the file is damaged or truncated (" + in->geterror() +
                    ")");
@@ -145,16 +151,21 @@ ImagePtr Read(const std::string& path, const std::string& layer, double maxPixel
   const int red = slot(map.red), green = slot(map.green), blue = slot(map.blue),
             alpha = slot(map.alpha);
   const int further = static_cast<int>(map.further.size());
-  const float* src = pixelsRead.data();
-  for (int32_t y = 0; y < height; ++y)
-    for (int32_t x = 0; x < width; ++x, src += span) {
-      float* g1 = img->Group1(x, y);
+  // The part of the data window that lies in the picture.
+  const int64_t fromX = std::max<int64_t>(0, -dataX),
+                toX = std::min<int64_t>(spec.width, width - dataX);
+  const int64_t fromY = std::max<int64_t>(0, -dataY),
+                toY = std::min<int64_t>(spec.height, height - dataY);
+  for (int64_t y = fromY; y < toY; ++y)
+    for (int64_t x = fromX; x < toX; ++x) {
+      const float* src = &pixelsRead[(size_t(y) * spec.width + x) * span];
+      float* g1 = img->Group1(int32_t(x + dataX), int32_t(y + dataY));
       g1[ChanB] = blue >= 0 ? src[blue] : 0.0f;
       g1[ChanG] = green >= 0 ? src[green] : 0.0f;
       g1[ChanR] = red >= 0 ? src[red] : 0.0f;
       g1[ChanA] = alpha >= 0 ? src[alpha] : 1.0f;
       if (further > 0) {
-        float* g2 = img->Group2(x, y);
+        float* g2 = img->Group2(int32_t(x + dataX), int32_t(y + dataY));
         for (int i = 0; i < further; ++i) g2[i] = src[map.further[i] - first];
       }
     }

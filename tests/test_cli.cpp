@@ -296,6 +296,30 @@ TEST_F(CliTest, OneChannelFillsRedGreenBlueAndAMissingAlphaIsOne) {
   EXPECT_EQ(out.At(0, 0, "A"), 1.0f);
 }
 
+TEST_F(CliTest, TheDataWindowIsPlacedInTheDisplayWindow) {
+  // A 4 x 2 picture whose data is the 2 x 1 strip at (1, 1).
+  auto file = OIIO::ImageOutput::create(Path("window.exr"));
+  OIIO::ImageSpec spec(2, 1, 4, OIIO::TypeDesc::FLOAT);
+  spec.x = 1, spec.y = 1;
+  spec.full_x = 0, spec.full_y = 0, spec.full_width = 4, spec.full_height = 2;
+  const float data[] = {2, 2, 2, 1, 4, 4, 4, 1};
+  ASSERT_TRUE(file->open(Path("window.exr"), spec));
+  ASSERT_TRUE(file->write_image(OIIO::TypeDesc::FLOAT, data));
+  ASSERT_TRUE(file->close());
+
+  const Outcome run = Run({"render", "ZDevider", "--input", "Input=" + Path("window.exr"), "--set",
+                           "Zmax=2", "--output", Path("out.exr")});
+  ASSERT_EQ(run.status, 0) << run.err;
+  const Picture out = ReadPicture(Path("out.exr"));
+  ASSERT_EQ(out.width, 4);
+  ASSERT_EQ(out.height, 2);
+  EXPECT_EQ(out.At(1, 1, "R"), 1.0f);
+  EXPECT_EQ(out.At(2, 1, "G"), 2.0f);
+  EXPECT_EQ(out.At(2, 1, "A"), 1.0f);
+  EXPECT_EQ(out.At(0, 0, "A"), 0.0f);  // outside the data: empty
+  EXPECT_EQ(out.At(3, 1, "R"), 0.0f);
+}
+
 TEST_F(CliTest, LayerChoosesItsChannelsAndAnUnknownLayerNamesTheLayers) {
   // X, Y, Z of the layer map to red, green, blue; a missing alpha is 1.
   WriteExr(Path("multi.exr"),
