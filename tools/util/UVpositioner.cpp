@@ -26,8 +26,9 @@ struct Placement {
   double xOffset, yOffset, uScale, vScale;
   double width, height;  // of the texture
 
-  // Texture pixel position (not yet truncated) of a UV pixels red and green: the offset is
-  // added first, the sum scaled, then taken to pixels. No clamping.
+  // The texture pixel position (not yet truncated) of a UV pixel's red and
+  // green: the offset is added first, the sum scaled, then taken to pixels.
+  // No clamping.
   void Position(float red, float green, double& px, double& py) const {
     double u, v;
     orientation.Read(red, green, u, v);
