@@ -8,6 +8,21 @@
 #include <mutex>
 #include <new>
 
+// Under AddressSanitizer pixels come from the checked heap, uncached, and the
+// padding after each channel group is poisoned: a read or write past an
+// image's pixels, or of an image already released, is reported instead of
+// landing in memory that happens to be mapped.
+#if defined(__SANITIZE_ADDRESS__)
+#define VX_CHECKED_PIXELS 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define VX_CHECKED_PIXELS 1
+#endif
+#endif
+#ifdef VX_CHECKED_PIXELS
+#include <sanitizer/asan_interface.h>
+#endif
+
 namespace {
 
 constexpr size_t Alignment = 64;
@@ -20,6 +35,11 @@ size_t RoundUp(size_t n, size_t to) { return (n + to - 1) / to * to; }
 class PixelMemory {
  public:
   static std::byte* Take(size_t bytes) {
+#ifdef VX_CHECKED_PIXELS
+    void* checked = ::operator new(bytes, std::align_val_t(Alignment), std::nothrow);
+    if (!checked) throw std::bad_alloc();
+    return static_cast<std::byte*>(checked);
+#endif
     {
       std::lock_guard<std::mutex> hold(Lock());
       auto& cache = Cache();
@@ -37,6 +57,11 @@ class PixelMemory {
   }
 
   static void Give(std::byte* block, size_t bytes) {
+#ifdef VX_CHECKED_PIXELS
+    ASAN_UNPOISON_MEMORY_REGION(block, bytes);
+    ::operator delete(block, std::align_val_t(Alignment));
+    return;
+#endif
     {
       std::lock_guard<std::mutex> hold(Lock());
       auto& cache = Cache();
@@ -109,6 +134,11 @@ Image::Image(int32_t width, int32_t height, const std::vector<std::string>& furt
   const size_t bytes2 = RoundUp(pixels * further * sizeof(float), Alignment);
   bytes_ = std::max<size_t>(bytes1 + bytes2, Alignment);
   memory_ = PixelMemory::Take(bytes_);
+#ifdef VX_CHECKED_PIXELS
+  const size_t used1 = pixels * 4 * sizeof(float), used2 = pixels * further * sizeof(float);
+  ASAN_POISON_MEMORY_REGION(memory_ + used1, bytes1 - used1);
+  ASAN_POISON_MEMORY_REGION(memory_ + bytes1 + used2, bytes_ - bytes1 - used2);
+#endif
 
   const size_t row1 = size_t(width_) * 4 * sizeof(float);
   rows1_.resize(height_);
