@@ -41,14 +41,14 @@ class ConePower {
         bits_(whole_ ? static_cast<unsigned>(exponent) : 0u) {}
 
   template <typename D>
-  D operator()(D c) const {
+  inline D operator()(D c) const {
     if (!whole_) return EachLane(c, [this](double lane) { return std::pow(lane, exponent_); });
     D result = Splat<D>(1.0), square = c;
-    for (unsigned bits = bits_; bits != 0; bits >>= 1) {
+    for (unsigned bits = bits_;;) {
       if (bits & 1u) result = result * square;
+      if ((bits >>= 1) == 0) return result;
       square = square * square;
     }
-    return result;
   }
 
  private:

@@ -58,8 +58,11 @@ namespace walk {
 inline Rgba4<float> RecordRgba(const FltPixel& px) { return {px.R(), px.G(), px.B(), px.A()}; }
 
 // One row of the common layout, four pixels at a time, then one at a time.
+// Everything it calls is inlined into it: a call per four pixels would cost
+// more than their arithmetic.
 template <bool Stream, bool Paired, typename Grey>
-inline void GreyRow(const float* in, const float* second, float* out, int32_t width, Grey& grey) {
+__attribute__((flatten)) inline void GreyRow(const float* in, const float* second, float* out,
+                                             int32_t width, Grey& grey) {
   int32_t x = 0;
   for (; x + 4 <= width; x += 4, in += 16, second += 16, out += 16) {
     if constexpr (Paired)
