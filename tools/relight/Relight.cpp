@@ -85,13 +85,18 @@ class Relight : public ThreadedOperator {
       MapGrey(pass, result, [light, intensity, slope](const auto& px) {
         return LightMask(light, intensity, slope, px);
       });
+    } else if (mapScalesSize) {
+      MapGreyPairs(pass, map, result, [=](const auto& px, const auto& mapPx) {
+        using D = WideOf<std::decay_t<decltype(px.r)>>;
+        const D scaledSize = size * MapValue(channel, mapPx);
+        return LightMask(light, Splat<D>(intensity), RampSlope(Splat<D>(intensity), scaledSize),
+                         px);
+      });
     } else {
       MapGreyPairs(pass, map, result, [=](const auto& px, const auto& mapPx) {
-        using D = decltype(MapValue(channel, mapPx));
-        const D m = MapValue(channel, mapPx);
-        const D scaledIntensity = mapScalesSize ? Splat<D>(intensity) : intensity * m;
-        const D scaledSize = mapScalesSize ? size * m : Splat<D>(size);
-        return LightMask(light, scaledIntensity, RampSlope(scaledIntensity, scaledSize), px);
+        using D = WideOf<std::decay_t<decltype(px.r)>>;
+        const D scaledIntensity = intensity * MapValue(channel, mapPx);
+        return LightMask(light, scaledIntensity, RampSlope(scaledIntensity, Splat<D>(size)), px);
       });
     }
     output_->Set(req, result);

@@ -61,8 +61,8 @@ inline Rgba4<float> RecordRgba(const FltPixel& px) { return {px.R(), px.G(), px.
 // Everything it calls is inlined into it: a call per four pixels would cost
 // more than their arithmetic.
 template <bool Stream, bool Paired, typename Grey>
-__attribute__((flatten)) inline void GreyRow(const float* in, const float* second, float* out,
-                                             int32_t width, Grey& grey) {
+RowClones __attribute__((flatten)) void GreyRow(const float* in, const float* second, float* out,
+                                                int32_t width, Grey& grey) {
   int32_t x = 0;
   for (; x + 4 <= width; x += 4, in += 16, second += 16, out += 16) {
     if constexpr (Paired)

@@ -4,12 +4,26 @@
 // F = Floats4, D = Doubles4. Every operation here gives, lane by lane, the
 // bits that the same operation on float or double gives, so a pixel comes
 // out the same whichever way it was worked.
+//
+// The row loops that use these are built twice, for baseline x86-64 and for
+// AVX2, which works four doubles in one instruction; the loader picks the
+// build that the processor runs (RowClones).
 #pragma once
 
 #include <immintrin.h>
 
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 #include <type_traits>
+
+// GCC's clones only: Clang does not clone a row loop that inlines all it
+// calls, and builds the baseline loop alone.
+#if defined(__x86_64__) && defined(__ELF__) && defined(__GNUC__) && !defined(__clang__)
+#define RowClones __attribute__((target_clones("avx2", "default")))
+#else
+#define RowClones
+#endif
 
 // Four floats.
 struct Floats4 {
@@ -25,27 +39,59 @@ struct Floats4 {
   friend Floats4 operator/(Floats4 a, Floats4 b) { return _mm_div_ps(a.v, b.v); }
 };
 
-// Four doubles, in two halves.
+// Four doubles. They are kept as plain doubles and worked as one 32-byte
+// vector inside each operation, so that no 32-byte vector crosses a call:
+// a call's convention for those differs between the baseline and the AVX2
+// build of a row loop.
 struct Doubles4 {
-  __m128d lo, hi;
+  double v[4];
 
   Doubles4() = default;
-  Doubles4(__m128d lo, __m128d hi) : lo(lo), hi(hi) {}
-  Doubles4(double d) : lo(_mm_set1_pd(d)), hi(lo) {}
-
-  friend Doubles4 operator+(Doubles4 a, Doubles4 b) {
-    return {_mm_add_pd(a.lo, b.lo), _mm_add_pd(a.hi, b.hi)};
-  }
-  friend Doubles4 operator-(Doubles4 a, Doubles4 b) {
-    return {_mm_sub_pd(a.lo, b.lo), _mm_sub_pd(a.hi, b.hi)};
-  }
-  friend Doubles4 operator*(Doubles4 a, Doubles4 b) {
-    return {_mm_mul_pd(a.lo, b.lo), _mm_mul_pd(a.hi, b.hi)};
-  }
-  friend Doubles4 operator/(Doubles4 a, Doubles4 b) {
-    return {_mm_div_pd(a.lo, b.lo), _mm_div_pd(a.hi, b.hi)};
-  }
+  Doubles4(double d) : v{d, d, d, d} {}
 };
+
+namespace lanes {
+
+using Vector4d = double __attribute__((vector_size(32)));
+using Mask4d = int64_t __attribute__((vector_size(32)));
+using Vector2d = double __attribute__((vector_size(16)));
+using Vector4f = float __attribute__((vector_size(16)));
+
+}  // namespace lanes
+
+// `name`, a local 32-byte vector holding the lanes of `d`.
+#define LANES_OF(name, d) \
+  lanes::Vector4d name;   \
+  std::memcpy(&name, (d).v, sizeof name)
+// Returns the lanes of the 32-byte vector `expr` as a Doubles4.
+#define RETURN_LANES(expr)                          \
+  do {                                              \
+    const lanes::Vector4d lanes_ = (expr);          \
+    Doubles4 result_;                               \
+    std::memcpy(result_.v, &lanes_, sizeof lanes_); \
+    return result_;                                 \
+  } while (0)
+
+inline Doubles4 operator+(Doubles4 a, Doubles4 b) {
+  LANES_OF(x, a);
+  LANES_OF(y, b);
+  RETURN_LANES(x + y);
+}
+inline Doubles4 operator-(Doubles4 a, Doubles4 b) {
+  LANES_OF(x, a);
+  LANES_OF(y, b);
+  RETURN_LANES(x - y);
+}
+inline Doubles4 operator*(Doubles4 a, Doubles4 b) {
+  LANES_OF(x, a);
+  LANES_OF(y, b);
+  RETURN_LANES(x * y);
+}
+inline Doubles4 operator/(Doubles4 a, Doubles4 b) {
+  LANES_OF(x, a);
+  LANES_OF(y, b);
+  RETURN_LANES(x / y);
+}
 
 // One value in every lane.
 template <typename V>
@@ -59,10 +105,13 @@ inline V Splat(double d) {
 // Widening to double and narrowing back to float.
 inline double Widen(float f) { return f; }
 inline Doubles4 Widen(Floats4 f) {
-  return {_mm_cvtps_pd(f.v), _mm_cvtps_pd(_mm_movehl_ps(f.v, f.v))};
+  RETURN_LANES(__builtin_convertvector(reinterpret_cast<lanes::Vector4f>(f.v), lanes::Vector4d));
 }
 inline float Narrow(double d) { return static_cast<float>(d); }
-inline Floats4 Narrow(Doubles4 d) { return _mm_movelh_ps(_mm_cvtpd_ps(d.lo), _mm_cvtpd_ps(d.hi)); }
+inline Floats4 Narrow(Doubles4 d) {
+  LANES_OF(x, d);
+  return reinterpret_cast<__m128>(__builtin_convertvector(x, lanes::Vector4f));
+}
 
 // The wide type of a float type.
 template <typename F>
@@ -71,25 +120,38 @@ using WideOf = decltype(Widen(F{}));
 inline float Sqrt(float f) { return _mm_cvtss_f32(_mm_sqrt_ss(_mm_set_ss(f))); }
 inline double Sqrt(double d) { return _mm_cvtsd_f64(_mm_sqrt_sd(_mm_setzero_pd(), _mm_set_sd(d))); }
 inline Floats4 Sqrt(Floats4 f) { return _mm_sqrt_ps(f.v); }
-inline Doubles4 Sqrt(Doubles4 d) { return {_mm_sqrt_pd(d.lo), _mm_sqrt_pd(d.hi)}; }
+inline Doubles4 Sqrt(Doubles4 d) {
+  LANES_OF(x, d);
+  const lanes::Vector2d lo = _mm_sqrt_pd(__builtin_shufflevector(x, x, 0, 1));
+  const lanes::Vector2d hi = _mm_sqrt_pd(__builtin_shufflevector(x, x, 2, 3));
+  RETURN_LANES(__builtin_shufflevector(lo, hi, 0, 1, 2, 3));
+}
 
 inline double Abs(double d) { return std::fabs(d); }
 inline Doubles4 Abs(Doubles4 d) {
-  const __m128d sign = _mm_set1_pd(-0.0);
-  return {_mm_andnot_pd(sign, d.lo), _mm_andnot_pd(sign, d.hi)};
+  LANES_OF(x, d);
+  RETURN_LANES(reinterpret_cast<lanes::Vector4d>(reinterpret_cast<lanes::Mask4d>(x) & INT64_MAX));
 }
 
 // a when a < b, else b; so b when either is not a number.
 inline double Lesser(double a, double b) { return a < b ? a : b; }
 inline Doubles4 Lesser(Doubles4 a, Doubles4 b) {
-  return {_mm_min_pd(a.lo, b.lo), _mm_min_pd(a.hi, b.hi)};
+  LANES_OF(x, a);
+  LANES_OF(y, b);
+  const lanes::Mask4d take = x < y;
+  RETURN_LANES(reinterpret_cast<lanes::Vector4d>((take & reinterpret_cast<lanes::Mask4d>(x)) |
+                                                 (~take & reinterpret_cast<lanes::Mask4d>(y))));
 }
 // a when a > b, else b; so b when either is not a number.
 inline float Greater(float a, float b) { return a > b ? a : b; }
 inline double Greater(double a, double b) { return a > b ? a : b; }
 inline Floats4 Greater(Floats4 a, Floats4 b) { return _mm_max_ps(a.v, b.v); }
 inline Doubles4 Greater(Doubles4 a, Doubles4 b) {
-  return {_mm_max_pd(a.lo, b.lo), _mm_max_pd(a.hi, b.hi)};
+  LANES_OF(x, a);
+  LANES_OF(y, b);
+  const lanes::Mask4d take = x > y;
+  RETURN_LANES(reinterpret_cast<lanes::Vector4d>((take & reinterpret_cast<lanes::Mask4d>(x)) |
+                                                 (~take & reinterpret_cast<lanes::Mask4d>(y))));
 }
 
 // `value` where `test` is not 0, else `otherwise`.
@@ -105,21 +167,18 @@ inline Floats4 IfNonZero(Floats4 test, Floats4 value, Floats4 otherwise) {
 // number).
 inline double IfPositive(float test, double value) { return test > 0.0f ? value : 0.0; }
 inline Doubles4 IfPositive(Floats4 test, Doubles4 value) {
-  const __m128 keep = _mm_cmpgt_ps(test.v, _mm_setzero_ps());
-  // Each float mask widened to a double mask: lanes 0, 0, 1, 1 and 2, 2, 3, 3.
-  const __m128d lo = _mm_castps_pd(_mm_unpacklo_ps(keep, keep));
-  const __m128d hi = _mm_castps_pd(_mm_unpackhi_ps(keep, keep));
-  return {_mm_and_pd(lo, value.lo), _mm_and_pd(hi, value.hi)};
+  // Compared as doubles: a float is greater than 0 exactly when it is so
+  // widened.
+  LANES_OF(t, Widen(test));
+  LANES_OF(x, value);
+  RETURN_LANES(reinterpret_cast<lanes::Vector4d>((t > 0.0) & reinterpret_cast<lanes::Mask4d>(x)));
 }
 
 // The lanes one by one, for what has no four-wide form.
 template <typename Fn>
 inline Doubles4 EachLane(Doubles4 d, Fn&& fn) {
-  alignas(16) double lanes[4];
-  _mm_store_pd(lanes, d.lo);
-  _mm_store_pd(lanes + 2, d.hi);
-  for (double& lane : lanes) lane = fn(lane);
-  return {_mm_load_pd(lanes), _mm_load_pd(lanes + 2)};
+  for (double& lane : d.v) lane = fn(lane);
+  return d;
 }
 template <typename Fn>
 inline double EachLane(double d, Fn&& fn) {
