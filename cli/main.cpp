@@ -75,7 +75,9 @@ int main(int argc, char** argv) {
       ->expected(1)
       ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
   render->add_option("--frames", command.frames, "Frames to render, A-B (default: frame 0)");
-  render->add_option("--threads", threads, "Worker threads, 0 for one per core");
+  render->add_option("--threads", threads,
+                     "Worker threads, and frames of a range rendered at once (default and 0: "
+                     "one per core)");
   render->add_option("--max-pixels", command.maxPixels,
                      "Largest input image accepted, in pixels (default 1e9)");
 

@@ -1,13 +1,17 @@
 #include "cli/render.h"
 
+#include <oneapi/tbb/info.h>
 #include <strings.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <iostream>
 #include <new>
 
 #include "cli/errors.h"
+#include "cli/frames.h"
 #include "cli/image_io.h"
 #include "cli/module.h"
 #include "host/registry.h"
@@ -181,9 +185,10 @@ RenderPlan PlanRender(const RenderCommand& command) {
   if (command.output.empty()) throw UsageError("--output PATH is required");
   plan.outputPattern = command.output;
   if (!command.frames.empty()) plan.frames = ParseFrameRange(command.frames);
-  if (plan.frames.Count() > 1 && !HasFrameNumber(plan.outputPattern))
+  const int64_t frameCount = int64_t(plan.frames.last) - plan.frames.first + 1;
+  if (frameCount > 1 && !HasFrameNumber(plan.outputPattern))
     throw UsageError("--output " + plan.outputPattern + ": --frames " + command.frames +
-                     " renders " + std::to_string(plan.frames.Count()) +
+                     " renders " + std::to_string(frameCount) +
                      " frames, but the output has no run of '#' for the frame number, so each "
                      "frame would replace the last (for example out.####.exr)");
   if (command.threads && *command.threads < 0)
@@ -230,6 +235,17 @@ FrameResult RenderFrame(Operator& tool, const RenderPlan& plan, int frame) {
   return done;
 }
 
+namespace {
+
+// Frames rendered at once: one per worker thread allowed, one per core when
+// no limit is set.
+int FramesInFlight(const std::optional<int>& threads) {
+  if (threads && *threads > 0) return *threads;
+  return std::max(1, tbb::info::default_concurrency());
+}
+
+}  // namespace
+
 int RunRender(const RenderCommand& command, std::ostream& out, std::ostream& err) {
   std::string context;   // the frame, for messages about one of several
   bool midLine = false;  // a progress line waits for its end
@@ -237,21 +253,31 @@ int RunRender(const RenderCommand& command, std::ostream& out, std::ostream& err
     const RenderPlan plan = PlanRender(command);
     CheckOutputPath(FramePath(plan.outputPattern, plan.frames.first));
     if (command.threads) SetWorkerThreadLimit(*command.threads);
-    ToolPtr tool = NewToolObject(plan);
-    const int count = plan.frames.Count();
+    const int64_t count = int64_t(plan.frames.last) - plan.frames.first + 1;
+    // One tool object per frame in flight: an object renders one request at
+    // a time. The objects are made before any frame starts.
+    std::vector<ToolPtr> tools;
+    const int inFlight = int(std::min<int64_t>(FramesInFlight(command.threads), count));
+    for (int i = 0; i < inFlight; ++i) tools.push_back(NewToolObject(plan));
     const bool progress = count > 1 && &err == &std::cerr && isatty(STDERR_FILENO);
-    for (int frame = plan.frames.first; frame <= plan.frames.last; ++frame) {
-      if (count > 1) context = "frame " + std::to_string(frame) + ": ";
-      const FrameResult result = RenderFrame(*tool, plan, frame);
-      if (midLine) err << "\r\x1b[K" << std::flush;  // the fields take the line
-      for (const auto& [id, value] : result.computed) out << id << " = " << Number17(value) << "\n";
-      out.flush();
-      if (progress) {
-        midLine = frame != plan.frames.last;
-        err << "\rframe " << frame << " (" << frame - plan.frames.first + 1 << " of " << count
-            << ") " << result.output << "\x1b[K" << (midLine ? "" : "\n") << std::flush;
-      }
-    }
+    RenderFramesInOrder(
+        plan.frames.first, plan.frames.last, inFlight,
+        [&](int worker, int frame) { return RenderFrame(*tools[worker], plan, frame); },
+        [&](int frame) {
+          if (count > 1) context = "frame " + std::to_string(frame) + ": ";
+        },
+        [&](int frame, const FrameResult& result) {
+          if (midLine) err << "\r\x1b[K" << std::flush;  // the fields take the line
+          for (const auto& [id, value] : result.computed)
+            out << id << " = " << Number17(value) << "\n";
+          out.flush();
+          if (progress) {
+            midLine = frame != plan.frames.last;
+            err << "\rframe " << frame << " (" << int64_t(frame) - plan.frames.first + 1 << " of "
+                << count << ") " << result.output << "\x1b[K" << (midLine ? "" : "\n")
+                << std::flush;
+          }
+        });
     return ExitOk;
   } catch (const CliError& e) {
     if (midLine) err << "\n";

@@ -8,13 +8,22 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <limits>
+#include <numeric>
 #include <sstream>
+#include <stdexcept>
 #include <string>
+#include <thread>
+#include <utility>
 #include <vector>
+
+#include "cli/frames.h"
 
 namespace fs = std::filesystem;
 
@@ -543,6 +552,144 @@ TEST_F(CliTest, DemoWritesTheScenePassesWithPreviewsAndRunsTheSteps) {
   EXPECT_TRUE(fs::exists(Path("demo/zdevider.exr")));
   EXPECT_TRUE(fs::exists(Path("demo/zdevider.png")));
   EXPECT_EQ(run.status, run.out.find(" 0 failed") != std::string::npos ? 0 : 1) << run.out;
+}
+
+// --- sequences rendered several frames at once ----------------------------
+
+// Frames of different lengths: frame f takes (f * 7 % 5) ms.
+void RenderFor(int frame) { std::this_thread::sleep_for(std::chrono::milliseconds(frame * 7 % 5)); }
+
+TEST(FramesInFlight, HandOnEveryFrameInOrderWithAtMostTheLimitAtOnce) {
+  for (int inFlight : {1, 2, 3, 8}) {
+    std::atomic<int> active{0}, most{0};
+    std::vector<std::thread::id> threadOfWorker(inFlight);
+    std::vector<int> announced, delivered;
+    RenderFramesInOrder(
+        3, 22, inFlight,
+        [&](int worker, int frame) {
+          const int now = ++active;
+          for (int seen = most; now > seen && !most.compare_exchange_weak(seen, now);) {
+          }
+          RenderFor(frame);
+          --active;
+          return std::make_pair(worker, frame * 10);
+        },
+        [&](int frame) { announced.push_back(frame); },
+        [&](int frame, std::pair<int, int> result) {
+          EXPECT_EQ(announced.back(), frame);
+          EXPECT_EQ(result.second, frame * 10);
+          EXPECT_GE(result.first, 0);
+          EXPECT_LT(result.first, inFlight);
+          delivered.push_back(frame);
+        });
+    std::vector<int> expected(20);
+    std::iota(expected.begin(), expected.end(), 3);
+    EXPECT_EQ(delivered, expected) << inFlight << " in flight";
+    EXPECT_LE(most, inFlight);
+    EXPECT_EQ(active, 0);
+  }
+}
+
+TEST(FramesInFlight, RenderTogetherUpToTheLimit) {
+  // Frame 0 finishes only once frame 1 has started: it cannot with one
+  // frame at a time, and must with two.
+  std::atomic<bool> secondStarted{false};
+  bool overlapped = false;
+  RenderFramesInOrder(
+      0, 1, 2,
+      [&](int, int frame) {
+        if (frame == 1) secondStarted = true;
+        const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (frame == 0 && !secondStarted && std::chrono::steady_clock::now() < giveUp)
+          std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        if (frame == 0) overlapped = secondStarted;
+        return frame;
+      },
+      [](int) {}, [](int, int) {});
+  EXPECT_TRUE(overlapped);
+}
+
+TEST(FramesInFlight, FailedFrameStopsTheRangeAfterTheFramesBeforeIt) {
+  for (int inFlight : {1, 2, 4}) {
+    std::atomic<int> active{0}, started{0};
+    std::vector<int> delivered;
+    int announcedLast = -1;
+    try {
+      RenderFramesInOrder(
+          0, 99, inFlight,
+          [&](int, int frame) {
+            ++started;
+            ++active;
+            RenderFor(frame);
+            --active;
+            if (frame == 5 || frame == 7)
+              throw std::runtime_error("frame " + std::to_string(frame));
+            return frame;
+          },
+          [&](int frame) { announcedLast = frame; },
+          [&](int frame, int) { delivered.push_back(frame); });
+      ADD_FAILURE() << "the failure was not passed on";
+    } catch (const std::runtime_error& e) {
+      EXPECT_STREQ(e.what(), "frame 5");  // the first failed frame, not a later one
+    }
+    EXPECT_EQ(delivered, (std::vector<int>{0, 1, 2, 3, 4})) << inFlight << " in flight";
+    EXPECT_EQ(announcedLast, 5);
+    EXPECT_EQ(active, 0);                  // every frame in flight ended before the error came out
+    EXPECT_LE(started, 6 + 4 * inFlight);  // no frame was started after the failure was seen
+  }
+}
+
+TEST(FramesInFlight, RangeMayEndAtTheLargestFrameNumber) {
+  const int last = std::numeric_limits<int>::max();
+  for (int inFlight : {1, 2}) {
+    std::vector<int> delivered;
+    RenderFramesInOrder(
+        last - 2, last, inFlight, [](int, int frame) { return frame; }, [](int) {},
+        [&](int frame, int) { delivered.push_back(frame); });
+    EXPECT_EQ(delivered, (std::vector<int>{last - 2, last - 1, last}));
+  }
+}
+
+TEST_F(CliTest, SequenceOnSeveralThreadsWritesTheSameFilesAndFieldsAsOneAtATime) {
+  // Depths that differ from frame to frame, so that a frame written under
+  // another's number would show.
+  for (int frame = 1; frame <= 7; ++frame) {
+    Picture depth{24, 16, {"R", "G", "B", "A"}, {}};
+    for (int i = 0; i < 24 * 16; ++i)
+      for (float v : {0.5f + frame + i * 0.01f, 2.0f * frame, 30.0f - frame, 1.0f})
+        depth.pixels.push_back(v);
+    WriteExr(Path("z." + std::to_string(frame) + ".exr"), depth);
+  }
+  auto render = [&](const std::string& threads) -> Args {
+    return {"render",    "ZRemapper", "--input",  "Input=" + Path("z.#.exr"),    "--frames", "1-7",
+            "--threads", threads,     "--output", Path("o" + threads + ".#.exr")};
+  };
+  const auto runs = RunAll({render("1"), render("3"), render("0")});
+  for (const Outcome& run : runs) {
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out, runs[0].out);
+  }
+  EXPECT_EQ(Lines(runs[0].out).size(), 7u * 6u);
+  for (int frame = 1; frame <= 7; ++frame) {
+    const std::string one = FileText(Path("o1." + std::to_string(frame) + ".exr"));
+    ASSERT_FALSE(one.empty());
+    EXPECT_EQ(FileText(Path("o3." + std::to_string(frame) + ".exr")), one) << frame;
+    EXPECT_EQ(FileText(Path("o0." + std::to_string(frame) + ".exr")), one) << frame;
+  }
+  EXPECT_NE(ReadPicture(Path("o1.1.exr")).pixels, ReadPicture(Path("o1.2.exr")).pixels);
+}
+
+TEST_F(CliTest, SequenceOnSeveralThreadsStopsAtAMissingFrameAfterPrintingTheOnesBefore) {
+  for (int frame : {1, 2, 4, 5}) TwoPixels("in." + std::to_string(frame) + ".exr");
+  const Outcome run = Run({"render", "FoCalc", "--input", "Input=" + Path("in.#.exr"), "--frames",
+                           "1-5", "--threads", "2", "--output", Path("o.#.exr")});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.err.find("frame 3: "), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("in.3.exr"), std::string::npos) << run.err;
+  EXPECT_EQ(Lines(run.out).size(), 2u * 6u) << run.out;  // the fields of frames 1 and 2
+  EXPECT_TRUE(fs::exists(Path("o.1.exr")));
+  EXPECT_TRUE(fs::exists(Path("o.2.exr")));
+  EXPECT_FALSE(fs::exists(Path("o.3.exr")));
 }
 
 }  // namespace
