@@ -31,7 +31,7 @@ const ImagePtr& Normals() {
   return img;
 }
 
-constexpr size_t ImageBytes = size_t(UhdWidth) * UhdHeight * 4 * sizeof(float);
+const size_t ImageBytes = size_t(UhdWidth) * UhdHeight * 4 * sizeof(float);
 
 void BM_Copy(benchmark::State& state) { CopyBaseline(state, Pass().get()); }
 BENCHMARK(BM_Copy)->Unit(benchmark::kMillisecond)->UseRealTime();
