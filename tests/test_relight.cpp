@@ -307,7 +307,12 @@ TEST(Fallof, FacingRatioAgainstTheDepthAxis) {
                           {1, 0, 1, 1},
                           {0, 0, 0, 0.5f},
                           {1, 0, 0, 0},
-                          {0.5f, 0.5f, 1, 1}});
+                          {0.5f, 0.5f, 1, 1},
+                          {0, 0, 1e-30f, 0.5f},
+                          {1e-30f, 0, 0, 0.25f},
+                          {INFINITY, 0, 0, 1},
+                          {0, 0, INFINITY, 0.75f},
+                          {3e19f, 0, 3e19f, 1}});
   ToolHarness tool(FallofRecord);
   ImagePtr out = tool.Connect("Normals", normals.get()).Render();
   ExpectGreyNear(out.get(), 0, 0.0f, 0);  // front face
@@ -319,6 +324,15 @@ TEST(Fallof, FacingRatioAgainstTheDepthAxis) {
   ExpectGreyNear(out.get(), 6, 0.0f, 0);
   // Stored values are used as they are, not decoded from 0 … 1.
   ExpectGreyNear(out.get(), 7, float(1 - 1 / std::sqrt(1.5)));
+  // Normals whose squares underflow or overflow: the length is 0 or
+  // infinite, so a quotient is infinite or not a number and there is no
+  // direction (the pixel's alpha), or every quotient is 0 and the facing
+  // ratio is 0 (the full mask).
+  ExpectGreyNear(out.get(), 8, 0.5f, 0);
+  ExpectGreyNear(out.get(), 9, 0.25f, 0);
+  ExpectGreyNear(out.get(), 10, 1.0f, 0);
+  ExpectGreyNear(out.get(), 11, 0.75f, 0);
+  ExpectGreyNear(out.get(), 12, 1.0f, 0);
 }
 
 TEST(Fallof, IntensityScalesBeforeTheClamp) {
