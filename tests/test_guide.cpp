@@ -1,0 +1,390 @@
+// The user guide (docs/tools/) against the program it describes: every page
+// lists its tool's inputs as the tool declares them, every picture and link
+// it shows exists, and every `vexlan render` command it shows is a step of
+// the demo, runs on the demo's passes, prints what the page says it prints
+// and writes what the demo writes.
+#include <OpenImageIO/imageio.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <regex>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tests/harness.h"
+#include "tests/program.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const fs::path Guide = fs::path(VEXLAN_SOURCE_DIR) / "docs" / "tools";
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+bool StartsWith(const std::string& text, const std::string& start) {
+  return text.compare(0, start.size(), start) == 0;
+}
+
+std::string Trimmed(const std::string& text) {
+  const size_t first = text.find_first_not_of(' ');
+  if (first == std::string::npos) return "";
+  return text.substr(first, text.find_last_not_of(' ') - first + 1);
+}
+
+// The words of a command as a POSIX shell splits it: blanks separate words,
+// single quotes keep everything, double quotes keep all but a backslash
+// before $ ` " or \, and a backslash outside quotes keeps the next
+// character. Nothing else of the shell belongs in a guide's command, so
+// anything that would expand or redirect makes it unreadable here.
+std::optional<std::vector<std::string>> ShellWords(const std::string& line) {
+  std::vector<std::string> words;
+  std::string word;
+  bool inWord = false;
+  for (size_t i = 0; i < line.size(); ++i) {
+    const char c = line[i];
+    if (c == ' ' || c == '\t') {
+      if (inWord) words.push_back(word), word.clear(), inWord = false;
+    } else if (c == '\'') {
+      const size_t end = line.find('\'', i + 1);
+      if (end == std::string::npos) return std::nullopt;
+      word += line.substr(i + 1, end - i - 1), i = end, inWord = true;
+    } else if (c == '"') {
+      for (++i; i < line.size() && line[i] != '"'; ++i) {
+        if (line[i] == '\\' && i + 1 < line.size() && std::strchr("$`\"\\", line[i + 1]))
+          ++i;
+        else if (line[i] == '$' || line[i] == '`')
+          return std::nullopt;
+        word += line[i];
+      }
+      if (i == line.size()) return std::nullopt;
+      inWord = true;
+    } else if (c == '\\' && i + 1 < line.size()) {
+      word += line[++i], inWord = true;
+    } else if (std::strchr("$`|;&<>*?(){}~#", c) && !(c == '#' && inWord)) {
+      return std::nullopt;
+    } else {
+      word += c, inWord = true;
+    }
+  }
+  if (inWord) words.push_back(word);
+  return words;
+}
+
+struct GuideCommand {
+  std::string page;
+  std::string text;                   // the lines it spans, joined
+  std::optional<std::string> prints;  // the text block shown after it
+};
+
+// The commands of a page, as scripts/guide finds them: each line of a sh
+// block that starts with "vexlan render", joined with the lines it runs on
+// to; a text block right after a block of one command is what it prints.
+std::vector<GuideCommand> CommandsOf(const fs::path& page) {
+  std::vector<GuideCommand> found;
+  std::string info, command, block;
+  bool inBlock = false;
+  size_t blockFirst = 0;      // the first command of the last sh block
+  bool afterShBlock = false;  // only blank lines since a sh block closed
+  for (const std::string& line : Lines(FileText(page))) {
+    if (StartsWith(line, "```")) {
+      if (!inBlock) {
+        info = Trimmed(line.substr(3));
+        inBlock = true, block.clear();
+        if (info == "sh") blockFirst = found.size();
+        continue;
+      }
+      inBlock = false;
+      if (info == "text" && afterShBlock && found.size() == blockFirst + 1)
+        found.back().prints = block;
+      afterShBlock = info == "sh";
+      continue;
+    }
+    if (!inBlock) {
+      afterShBlock = afterShBlock && Trimmed(line).empty();
+      continue;
+    }
+    block += line + "\n";
+    if (info != "sh" || (command.empty() && !StartsWith(line, "vexlan render "))) continue;
+    std::string part = Trimmed(line);
+    const bool more = !part.empty() && part.back() == '\\';
+    if (more) part = Trimmed(part.substr(0, part.size() - 1));
+    command += (command.empty() ? "" : " ") + part;
+    if (!more) found.push_back({page.filename().string(), command, std::nullopt}), command.clear();
+  }
+  return found;
+}
+
+std::vector<fs::path> Pages() {
+  std::vector<fs::path> pages;
+  for (const auto& entry : fs::directory_iterator(Guide))
+    if (entry.path().extension() == ".md" && entry.path().filename() != "README.md")
+      pages.push_back(entry.path());
+  std::sort(pages.begin(), pages.end());
+  return pages;
+}
+
+// A command without its program, in a form that ignores the order of its
+// options: the tool, then each option with its value, sorted.
+std::string Step(const std::vector<std::string>& words) {
+  if (words.size() < 3 || words[0] != "vexlan" || words[1] != "render") return "";
+  std::vector<std::string> options;
+  for (size_t i = 3; i + 1 < words.size(); i += 2) options.push_back(words[i] + " " + words[i + 1]);
+  if ((words.size() - 3) % 2 != 0) options.push_back(words.back());
+  std::sort(options.begin(), options.end());
+  std::string step = words[2];
+  for (const std::string& option : options) step += " | " + option;
+  return step;
+}
+
+std::string OutputOf(const std::vector<std::string>& words) {
+  for (size_t i = 0; i + 1 < words.size(); ++i)
+    if (words[i] == "--output") return words[i + 1];
+  return "";
+}
+
+// Runs the program in `folder`, its output captured through files in
+// `scratch`.
+ProgramRun RunIn(const fs::path& folder, const std::vector<std::string>& args,
+                 const fs::path& scratch) {
+  const std::string outPath = (scratch / "run.out").string(),
+                    errPath = (scratch / "run.err").string();
+  posix_spawn_file_actions_t files;
+  posix_spawn_file_actions_init(&files);
+  posix_spawn_file_actions_addopen(&files, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&files, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  posix_spawn_file_actions_addopen(&files, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  posix_spawn_file_actions_addchdir_np(&files, folder.c_str());
+  std::vector<char*> argv;
+  for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+  argv.push_back(nullptr);
+  ProgramRun run;
+  pid_t pid;
+  const bool started = posix_spawn(&pid, argv[0], &files, nullptr, argv.data(), environ) == 0;
+  posix_spawn_file_actions_destroy(&files);
+  if (!started) {
+    run.err = "cannot start " + args[0];
+    return run;
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  run.out = FileText(outPath);
+  run.err = FileText(errPath);
+  return run;
+}
+
+struct Picture {
+  int width = 0, height = 0;
+  std::vector<std::string> channels;
+  std::vector<float> pixels;
+};
+
+std::optional<Picture> ReadExr(const fs::path& path) {
+  auto in = OIIO::ImageInput::open(path.string());
+  if (!in) return std::nullopt;
+  const OIIO::ImageSpec& spec = in->spec();
+  Picture pic{spec.width, spec.height, spec.channelnames, {}};
+  pic.pixels.resize(size_t(spec.width) * spec.height * spec.nchannels);
+  if (!in->read_image(0, 0, 0, spec.nchannels, OIIO::TypeDesc::FLOAT, pic.pixels.data()))
+    return std::nullopt;
+  return pic;
+}
+
+// Width and height from a PNG's header, or nothing when it is no PNG.
+std::optional<std::pair<uint32_t, uint32_t>> PngSize(const fs::path& path) {
+  const std::string bytes = FileText(path);
+  if (bytes.size() < 24 || bytes.compare(0, 8, "\x89PNG\r\n\x1a\n") != 0) return std::nullopt;
+  auto big = [&](size_t at) {
+    uint32_t v = 0;
+    for (size_t i = 0; i < 4; ++i) v = v << 8 | static_cast<unsigned char>(bytes[at + i]);
+    return v;
+  };
+  return std::pair{big(16), big(20)};
+}
+
+// The cells of the first table under "## Inputs", header and rule left out.
+std::vector<std::vector<std::string>> InputRows(const fs::path& page) {
+  std::vector<std::vector<std::string>> rows;
+  bool inSection = false, inTable = false;
+  int skip = 2;
+  for (const std::string& line : Lines(FileText(page))) {
+    if (StartsWith(line, "## ")) inSection = line == "## Inputs";
+    if (!inSection) continue;
+    if (!StartsWith(line, "|")) {
+      if (inTable) break;
+      continue;
+    }
+    inTable = true;
+    if (skip > 0) {
+      --skip;
+      continue;
+    }
+    std::vector<std::string> cells;
+    std::istringstream in(line.substr(1));
+    for (std::string cell; std::getline(in, cell, '|');) cells.push_back(Trimmed(cell));
+    rows.push_back(cells);
+  }
+  return rows;
+}
+
+// The text between the first pair of `mark`s, or the whole cell.
+std::string Between(const std::string& cell, const std::string& mark) {
+  const size_t first = cell.find(mark);
+  const size_t last = first == std::string::npos ? first : cell.find(mark, first + mark.size());
+  if (last == std::string::npos) return cell;
+  return cell.substr(first + mark.size(), last - first - mark.size());
+}
+
+const ToolRecord* const Records[] = {
+    &FoCalcRecord,      &ZRemapperRecord,    &NormalizerRecord,   &ClipMotionVectorsRecord,
+    &ConvolutionRecord, &DirtyDofRecord,     &RelightRecord,      &SimpleSpotlightRecord,
+    &SSAORecord,        &StereoSwitchRecord, &UVpositionerRecord, &UVunwrapRecord,
+    &ZDeviderRecord,    &FallofRecord};
+
+TEST(GuidePages, EachToolHasAPageListingItsInputsInPageOrder) {
+  const std::string index = FileText(Guide / "README.md");
+  for (const ToolRecord* rec : Records) {
+    SCOPED_TRACE(rec->name);
+    const fs::path page = Guide / (std::string(rec->name) + ".md");
+    ASSERT_TRUE(fs::exists(page)) << "no page " << page;
+    EXPECT_NE(index.find("(" + page.filename().string() + ")"), std::string::npos)
+        << "the guide's index does not link " << page.filename();
+    EXPECT_NE(FileText(page).find("Registry ID `" + std::string(rec->registryId) + "`"),
+              std::string::npos);
+
+    ToolHarness tool(*rec);
+    const auto& inputs = tool.Tool().Inputs();
+    const auto rows = InputRows(page);
+    ASSERT_EQ(rows.size(), inputs.size()) << "rows in the page's table of inputs";
+    for (size_t i = 0; i < rows.size(); ++i) {
+      const Input& in = *inputs[i];
+      const std::vector<std::string>& row = rows[i];
+      SCOPED_TRACE(in.ID().Text());
+      ASSERT_GE(row.size(), 4u) << "ID, display name, default and what it does";
+      EXPECT_EQ(Between(row[0], "`"), in.ID().Text());
+      EXPECT_EQ(Between(row[1], "\""), in.Name().Text());
+      const std::string& given = row[2];
+      switch (in.Kind()) {
+        case InputKind::Label:
+        case InputKind::Image:
+          EXPECT_EQ(given, "–") << "labels and images have no default";
+          break;
+        case InputKind::Choice:
+          EXPECT_EQ(given, "\"" + std::string(in.ChoiceValue().Text()) + "\"");
+          break;
+        case InputKind::Number: {
+          char* end = nullptr;
+          const double value = std::strtod(given.c_str(), &end);
+          EXPECT_TRUE(end != given.c_str() && (*end == '\0' || StartsWith(end, " (")))
+              << "not a number: " << given;
+          EXPECT_EQ(value, in.NumberValue()) << "the default written as " << given;
+          break;
+        }
+      }
+    }
+  }
+}
+
+TEST(GuidePages, EveryLinkAndPictureTheyShowIsThereAndPicturesAreSmall) {
+  const std::regex link(R"((!?)\[[^\]]*\]\(([^)#]+)(#[^)]*)?\))");
+  std::vector<fs::path> documents = Pages();
+  documents.push_back(Guide / "README.md");
+  documents.push_back(fs::path(VEXLAN_SOURCE_DIR) / "README.md");
+  std::set<fs::path> shown;
+  for (const fs::path& doc : documents) {
+    SCOPED_TRACE(doc.string());
+    const std::string text = FileText(doc);
+    for (std::sregex_iterator it(text.begin(), text.end(), link), end; it != end; ++it) {
+      const std::string target = (*it)[2];
+      if (StartsWith(target, "http")) continue;
+      const fs::path path = fs::weakly_canonical(doc.parent_path() / target);
+      EXPECT_TRUE(fs::exists(path)) << "the link to " << target << " leads nowhere";
+      if ((*it)[1] != "!" || !fs::exists(path)) continue;
+      shown.insert(path);
+      const auto size = PngSize(path);
+      ASSERT_TRUE(size) << target << " is not a PNG";
+      const bool sheet = path.filename() == "contact_sheet.png";
+      EXPECT_LE(size->first, sheet ? 1300u : 400u) << target << " is too wide";
+      EXPECT_LE(fs::file_size(path), sheet ? 400'000u : 100'000u) << target << " is too large";
+    }
+  }
+  // Each command's result is shown on its page.
+  for (const fs::path& page : Pages())
+    for (const GuideCommand& command : CommandsOf(page)) {
+      const auto words = ShellWords(command.text);
+      ASSERT_TRUE(words) << command.text;
+      const fs::path picture = Guide / "img" / fs::path(OutputOf(*words)).replace_extension(".png");
+      EXPECT_TRUE(shown.count(fs::weakly_canonical(picture)))
+          << page.filename() << " does not show " << picture.filename();
+    }
+  // The README leads to the guide and shows the contact sheet.
+  const std::string readme = FileText(fs::path(VEXLAN_SOURCE_DIR) / "README.md");
+  EXPECT_NE(readme.find("## User guide"), std::string::npos);
+  EXPECT_NE(readme.find("](docs/tools/)"), std::string::npos);
+  EXPECT_NE(readme.find("](docs/tools/img/contact_sheet.png)"), std::string::npos);
+}
+
+TEST(GuideCommands, AreTheDemoStepsAndEachRunsOnTheDemoPasses) {
+  ScratchFolder scratch("vexlan-guide");
+  const fs::path demo = scratch.Path() / "demo", demoResults = scratch.Path() / "demo-results";
+  const ProgramRun demoRun =
+      RunProgram({VEXLAN_BIN, "demo", "--out", demo.string()}, scratch.Path());
+  ASSERT_EQ(demoRun.status, 0) << demoRun.out << demoRun.err;
+
+  // The demo's steps, as it prints them, and their results, kept aside.
+  std::map<std::string, std::string> demoSteps;  // step -> its command
+  fs::create_directories(demoResults);
+  for (const std::string& line : Lines(demoRun.out)) {
+    if (!StartsWith(line, "vexlan render ")) continue;
+    const auto words = ShellWords(line);
+    ASSERT_TRUE(words) << line;
+    demoSteps[Step(*words)] = line;
+    fs::copy_file(demo / OutputOf(*words), demoResults / OutputOf(*words));
+  }
+  ASSERT_FALSE(demoSteps.empty()) << demoRun.out;
+
+  std::set<std::string> shown;
+  for (const fs::path& page : Pages())
+    for (const GuideCommand& command : CommandsOf(page)) {
+      SCOPED_TRACE(command.page + ": " + command.text);
+      const auto words = ShellWords(command.text);
+      ASSERT_TRUE(words) << "the shell would not take the command as it is written";
+      const std::string step = Step(*words);
+      EXPECT_TRUE(demoSteps.count(step)) << "not one of the demo's steps";
+      EXPECT_TRUE(shown.insert(step).second) << "shown twice";
+
+      std::vector<std::string> args = *words;
+      args[0] = VEXLAN_BIN;
+      const ProgramRun run = RunIn(demo, args, scratch.Path());
+      ASSERT_EQ(run.status, 0) << run.err;
+      EXPECT_EQ(run.err, "");
+      EXPECT_EQ(run.out, command.prints.value_or("")) << "what the command prints";
+
+      const std::string output = OutputOf(*words);
+      const auto written = ReadExr(demo / output), expected = ReadExr(demoResults / output);
+      ASSERT_TRUE(written && expected) << output;
+      EXPECT_EQ(written->channels, expected->channels);
+      EXPECT_TRUE(written->width == expected->width && written->height == expected->height &&
+                  written->pixels.size() == expected->pixels.size() &&
+                  std::memcmp(written->pixels.data(), expected->pixels.data(),
+                              written->pixels.size() * sizeof(float)) == 0)
+          << output << " differs from what the demo wrote";
+    }
+  for (const auto& [step, line] : demoSteps)
+    EXPECT_TRUE(shown.count(step)) << "the demo step is not in the guide: " << line;
+}
+
+}  // namespace
