@@ -224,6 +224,9 @@ void WriteFloat(const FloatImage& img, const std::string& path) {
   spec.channelnames = img.channels;
   const auto alpha = std::find(img.channels.begin(), img.channels.end(), "A");
   spec.alpha_channel = alpha == img.channels.end() ? -1 : int(alpha - img.channels.begin());
+  // No time stamp: one render of one input writes one file, byte for byte,
+  // whenever and on however many threads it runs.
+  spec.attribute("DateTime", "");
 
   static std::atomic<unsigned> serial{0};
   const fs::path file(path);
