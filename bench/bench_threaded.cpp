@@ -1,7 +1,7 @@
-// The tools that render rows on worker threads, on a 1920 x 1080 frame, at
-// one and at two threads (the argument). The convolution's full mode is
-// measured against OpenImageIO's convolve with the same image and kernel,
-// both on one thread.
+// The tools that render rows on worker threads, on a 1920 x 1080 frame
+// (scaled by VEXLAN_BENCH_SCALE), at one and at two threads (the argument).
+// The convolution's full mode is measured against OpenImageIO's convolve
+// with the same image and kernel, both on one thread.
 #include <OpenImageIO/imagebuf.h>
 #include <OpenImageIO/imagebufalgo.h>
 
@@ -11,7 +11,7 @@
 
 namespace {
 
-constexpr int Width = 1920, Height = 1080;
+const int Width = ScaledSide(1920), Height = ScaledSide(1080);
 constexpr int KernelSize = 15;
 
 size_t FrameBytes() { return size_t(Width) * Height * 4 * sizeof(float); }
@@ -32,17 +32,21 @@ const ImagePtr& Depth() {
 }
 
 // A disc, colour equal to alpha.
-float DiscWeight(int x, int y) {
-  const float r = (KernelSize - 1) / 2.0f;
+float DiscWeight(int x, int y, int size = KernelSize) {
+  const float r = (size - 1) / 2.0f;
   const float dx = x - r, dy = y - r;
   return dx * dx + dy * dy <= (r + 0.5f) * (r + 0.5f) ? 1.0f : 0.0f;
 }
 
-const ImagePtr& Kernel() {
-  static ImagePtr img = MakeImage(KernelSize, KernelSize, [](int x, int y) {
-    const float k = DiscWeight(x, y);
+ImagePtr DiscKernel(int size) {
+  return MakeImage(size, size, [size](int x, int y) {
+    const float k = DiscWeight(x, y, size);
     return RGBA{k, k, k, k};
   });
+}
+
+const ImagePtr& Kernel() {
+  static ImagePtr img = DiscKernel(KernelSize);
   return img;
 }
 
@@ -137,6 +141,60 @@ void BM_SSAO(benchmark::State& state) {
   Measure(state, tool);
 }
 BENCHMARK(BM_SSAO)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// How the cost grows with each tool's sample count, on one thread: the
+// samples per pixel of the blur and of the fast convolution, the kernel side
+// of the full convolution, the occlusion's quality.
+void BM_DirtyDofSamples(benchmark::State& state) {
+  ThreadLimit limit(1);
+  ToolHarness tool(DirtyDofRecord);
+  tool.Set("cSamples", double(state.range(0)));
+  tool.Connect("Image", Source().get()).Connect("Zdepth", Depth().get());
+  Measure(state, tool);
+}
+BENCHMARK(BM_DirtyDofSamples)
+    ->Arg(10)
+    ->Arg(20)
+    ->Arg(40)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+
+void BM_ConvolutionFastSamples(benchmark::State& state) {
+  ThreadLimit limit(1);
+  ToolHarness tool(ConvolutionRecord);
+  tool.Set("Samples", double(state.range(0)));
+  tool.Connect("Image", Source().get()).Connect("Kernel", Kernel().get());
+  Measure(state, tool);
+}
+BENCHMARK(BM_ConvolutionFastSamples)
+    ->Arg(125)
+    ->Arg(250)
+    ->Arg(500)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+
+void BM_ConvolutionFullKernel(benchmark::State& state) {
+  ThreadLimit limit(1);
+  ImagePtr kernel = DiscKernel(int(state.range(0)));
+  ToolHarness tool(ConvolutionRecord);
+  tool.Set("Sampling", 0).Connect("Image", Source().get()).Connect("Kernel", kernel.get());
+  Measure(state, tool);
+}
+BENCHMARK(BM_ConvolutionFullKernel)
+    ->Arg(7)
+    ->Arg(15)
+    ->Arg(31)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+
+void BM_SSAOQuality(benchmark::State& state) {
+  ThreadLimit limit(1);
+  ToolHarness tool(SSAORecord);
+  tool.Set("Quality", double(state.range(0)));
+  tool.Connect("Normals", Normals().get()).Connect("Position", Position().get());
+  Measure(state, tool);
+}
+BENCHMARK(BM_SSAOQuality)->Arg(1)->Arg(2)->Arg(4)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace
 
