@@ -50,120 +50,114 @@ void ExpectCleared(const Image* img) {
     }
 }
 
-// ---------------------------------------------------------------------------
-// Shared pieces
-
 TEST(RelightShared, ClampSendsNotANumberToOne) {
-  EXPECT_EQ(ClampMask(-0.5), 0.0);
-  EXPECT_EQ(ClampMask(0.0), 0.0);
-  EXPECT_EQ(ClampMask(0.25), 0.25);
-  EXPECT_EQ(ClampMask(1.0), 1.0);
-  EXPECT_EQ(ClampMask(7.0), 1.0);
-  EXPECT_EQ(ClampMask(-HUGE_VAL), 0.0);
-  EXPECT_EQ(ClampMask(HUGE_VAL), 1.0);
-  EXPECT_EQ(ClampMask(std::nan("")), 1.0);
+  const double cases[][2] = {{-0.5, 0}, {0, 0},         {0.25, 0.25},  {1, 1},
+                             {7, 1},    {-HUGE_VAL, 0}, {HUGE_VAL, 1}, {std::nan(""), 1}};
+  for (auto [in, out] : cases) EXPECT_EQ(ClampMask(in), out) << in;
 }
 
 TEST(RelightShared, MapChannelPicksTheNamedChannelAndLuminanceIsThePlainMean) {
   Rgba4<float> px{0.3f, 0.6f, 0.9f, 0.25f};
-  EXPECT_EQ(MapValue(MapChannelOf(TextID("Red")), px), 0.3f);
-  EXPECT_EQ(MapValue(MapChannelOf(TextID("Green")), px), 0.6f);
-  EXPECT_EQ(MapValue(MapChannelOf(TextID("Blue")), px), 0.9f);
-  EXPECT_EQ(MapValue(MapChannelOf(TextID("Alpha")), px), 0.25f);
+  const std::pair<const char*, float> cases[] = {
+      {"Red", 0.3f}, {"Green", 0.6f}, {"Blue", 0.9f}, {"Alpha", 0.25f}};
+  for (auto [name, value] : cases) EXPECT_EQ(MapValue(MapChannelOf(TextID(name)), px), value);
   EXPECT_NEAR(MapValue(MapChannelOf(TextID("Luminance")), px), 0.6, 1e-7);
-  // Not an option at all: the input's default, "Luminance".
-  EXPECT_EQ(MapChannelOf(TextID("Lumi")), MapChannel::Luminance);
-  // Values are used as they are, beyond 0 … 1 too.
-  px.r = -2.0f;
+  EXPECT_EQ(MapChannelOf(TextID("Lumi")), MapChannel::Luminance);  // unknown: the default
+  px.r = -2.0f;  // used as it is, beyond 0 … 1 too
   EXPECT_EQ(MapValue(MapChannel::Red, px), -2.0);
 }
 
 // ---------------------------------------------------------------------------
 // Intuitive relighter
 
-TEST(Relight, DefaultsGiveOneMinusDistanceTimesAlpha) {
-  ImagePtr pass = Row({{0, 0, 0, 1},
-                       {0.25f, 0, 0, 1},
-                       {0, 0.6f, 0.8f, 1},  // distance 1, up to float rounding
-                       {3, -4, 0, 1},
-                       {0, 0, -0.5f, 0.5f},
-                       {0, 0, 0, 0}});
-  ToolHarness tool(RelightRecord);
-  ImagePtr out = tool.Connect("NormalsOrPosition", pass.get()).Render();
-  ASSERT_TRUE(out);
-  ExpectGreyNear(out.get(), 0, 1.0f, 0);
-  ExpectGreyNear(out.get(), 1, 0.75f, 0);
-  ExpectGreyNear(out.get(), 2, 0.0f);
-  ExpectGreyNear(out.get(), 3, 0.0f, 0);
-  ExpectGreyNear(out.get(), 4, 0.25f, 0);
-  ExpectGreyNear(out.get(), 5, 0.0f, 0);
-}
-
-TEST(Relight, ComparesRedGreenBlueWithTheLightsThreeNumbersInTurn) {
-  ImagePtr pass = Row({{1, 2, 3, 1}, {3, 2, 1, 1}, {2, 1, 3, 1}});
-  ToolHarness tool(RelightRecord);
-  tool.Set("Red", 1).Set("Green", 2).Set("Blue", 3).Set("LightIntensity", 3);
-  ImagePtr out = tool.Connect("NormalsOrPosition", pass.get()).Render();
-  ExpectGreyNear(out.get(), 0, 1.0f);
-  ExpectGreyNear(out.get(), 1, float(1 - std::sqrt(8.0) / 3));
-  ExpectGreyNear(out.get(), 2, float(1 - std::sqrt(2.0) / 3));
-}
-
-TEST(Relight, RampTurnsRoundWhenSizeExceedsIntensity) {
-  ImagePtr pass = Row({{0.5f, 0, 0, 1}, {1.5f, 0, 0, 1}, {3, 0, 0, 0.5f}});
-  ToolHarness tool(RelightRecord);
-  tool.Set("LightIntensity", 1).Set("LightSize", 2);
-  ImagePtr out = tool.Connect("NormalsOrPosition", pass.get()).Render();
-  ExpectGreyNear(out.get(), 0, 0.0f, 0);
-  ExpectGreyNear(out.get(), 1, 0.5f, 0);
-  ExpectGreyNear(out.get(), 2, 0.5f, 0);
-}
-
-TEST(Relight, EqualRadiiGiveAHardEdgeThatExcludesTheRadius) {
-  ImagePtr pass = Row({{0.5f, 0, 0, 1}, {1, 0, 0, 1}, {1.001f, 0, 0, 0.75f}, {0, 9, 0, 1}});
-  ToolHarness tool(RelightRecord);
-  tool.Set("LightIntensity", 1).Set("LightSize", 1);
-  ImagePtr out = tool.Connect("NormalsOrPosition", pass.get()).Render();
-  EXPECT_EQ(Pixels(out.get()), (std::vector<RGBA>{Grey(0), Grey(0), Grey(0.75f), Grey(1)}));
-}
-
-TEST(Relight, PassValuesThatAreNotNumbersGiveZero) {
-  ImagePtr pass = Row({{NaN, 0, 0, 1}});
-  ToolHarness tool(RelightRecord);
-  ImagePtr out = tool.Connect("NormalsOrPosition", pass.get()).Render();
-  ExpectGreyNear(out.get(), 0, 0.0f, 0);
-}
-
-TEST(Relight, MapScalesIntensityByTheChosenChannel) {
-  // Light Intensity 1 scaled by the map to m: a pixel at distance 0.125 gets
-  // 1 - 0.125 / m.
-  ImagePtr pass = Row({{0.125f, 0, 0, 1}});
-  ImagePtr map = Row({{0.25f, 0.5f, 1.0f, 0.625f}});
-  const struct {
-    const char* channel;
-    double m;
-  } cases[] = {
-      {"Red", 0.25}, {"Green", 0.5}, {"Blue", 1.0}, {"Alpha", 0.625}, {"Luminance", 1.75 / 3}};
-  for (const auto& c : cases) {
+// One row through the relighter with the given light; every pixel grey.
+TEST(Relight, LightFallsOffWithDistanceTimesAlpha) {
+  struct Case {
+    const char* what;
+    double red, green, blue, intensity, size;
+    std::vector<RGBA> pass;
+    std::vector<float> grey;
+    float tolerance;
+  };
+  const Case cases[] = {
+      {"defaults: 1 - distance",
+       0,
+       0,
+       0,
+       1,
+       0,
+       {{0, 0, 0, 1},
+        {0.25f, 0, 0, 1},
+        {3, -4, 0, 1},
+        {0, 0, -0.5f, 0.5f},
+        {0, 0, 0, 0},
+        {NaN, 0, 0, 1}},
+       {1, 0.75f, 0, 0.25f, 0, 0},
+       0},
+      {"distance 1 up to float rounding", 0, 0, 0, 1, 0, {{0, 0.6f, 0.8f, 1}}, {0}, 1e-6f},
+      {"red, green, blue against the light's three numbers",
+       1,
+       2,
+       3,
+       3,
+       0,
+       {{1, 2, 3, 1}, {3, 2, 1, 1}, {2, 1, 3, 1}},
+       {1, float(1 - std::sqrt(8.0) / 3), float(1 - std::sqrt(2.0) / 3)},
+       1e-6f},
+      {"ramp turns round when size exceeds intensity",
+       0,
+       0,
+       0,
+       1,
+       2,
+       {{0.5f, 0, 0, 1}, {1.5f, 0, 0, 1}, {3, 0, 0, 0.5f}},
+       {0, 0.5f, 0.5f},
+       0},
+      {"equal radii: a hard edge that excludes the radius",
+       0,
+       0,
+       0,
+       1,
+       1,
+       {{0.5f, 0, 0, 1}, {1, 0, 0, 1}, {1.001f, 0, 0, 0.75f}, {0, 9, 0, 1}},
+       {0, 0, 0.75f, 1},
+       0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ImagePtr pass = Row(c.pass);
     ToolHarness tool(RelightRecord);
-    tool.Choose("Map Channel", c.channel);
-    ImagePtr out = tool.Connect("NormalsOrPosition", pass.get())
-                       .Connect("Intensity/Size Map", map.get())
-                       .Render();
-    SCOPED_TRACE(c.channel);
-    ExpectGreyNear(out.get(), 0, float(1 - 0.125 / c.m));
+    tool.Set("Red", c.red).Set("Green", c.green).Set("Blue", c.blue);
+    tool.Set("LightIntensity", c.intensity).Set("LightSize", c.size);
+    ImagePtr out = tool.Connect("NormalsOrPosition", pass.get()).Render();
+    ASSERT_TRUE(out);
+    for (size_t x = 0; x < c.grey.size(); ++x)
+      ExpectGreyNear(out.get(), int(x), c.grey[x], c.tolerance);
   }
 }
 
-TEST(Relight, MapCanScaleTheSizeInstead) {
-  // Size 0.25 doubled by the map's red to 0.5, intensity 1: full light up to
-  // 0.5, half way at 0.75.
-  ImagePtr pass = Row({{0.5f, 0, 0, 1}, {0.75f, 0, 0, 1}});
-  ImagePtr map = ConstantImage(2, 1, {2, 0, 0, 0});
+TEST(Relight, MapScalesIntensityOrSizeByTheChosenChannel) {
+  // Intensity 1 scaled by the map to m: a pixel at distance 0.125 gets
+  // 1 - 0.125 / m.
+  ImagePtr pass = Row({{0.125f, 0, 0, 1}});
+  ImagePtr map = Row({{0.25f, 0.5f, 1.0f, 0.625f}});
+  const std::pair<const char*, double> cases[] = {
+      {"Red", 0.25}, {"Green", 0.5}, {"Blue", 1.0}, {"Alpha", 0.625}, {"Luminance", 1.75 / 3}};
+  for (auto [channel, m] : cases) {
+    ToolHarness tool(RelightRecord);
+    tool.Choose("Map Channel", channel).Connect("Intensity/Size Map", map.get());
+    SCOPED_TRACE(channel);
+    ExpectGreyNear(tool.Connect("NormalsOrPosition", pass.get()).Render().get(), 0,
+                   float(1 - 0.125 / m));
+  }
+  // Size 0.25 doubled by the map's red to 0.5: full light up to 0.5, half
+  // way at 0.75.
+  ImagePtr pass2 = Row({{0.5f, 0, 0, 1}, {0.75f, 0, 0, 1}});
+  ImagePtr doubling = ConstantImage(2, 1, {2, 0, 0, 0});
   ToolHarness tool(RelightRecord);
   tool.Set("LightSize", 0.25).Choose("Map Fuction", "Size").Choose("Map Channel", "Red");
-  ImagePtr out = tool.Connect("NormalsOrPosition", pass.get())
-                     .Connect("Intensity/Size Map", map.get())
+  ImagePtr out = tool.Connect("NormalsOrPosition", pass2.get())
+                     .Connect("Intensity/Size Map", doubling.get())
                      .Render();
   ExpectGreyNear(out.get(), 0, 1.0f);
   ExpectGreyNear(out.get(), 1, 0.5f);
@@ -179,45 +173,23 @@ TEST(Relight, ChoicesChangeNothingWithoutAMap) {
   EXPECT_NE(plain[0], Grey(0));
 }
 
-TEST(Relight, MapOfAnotherSizeClearsTheOutput) {
-  ImagePtr pass = MakeImage(
-      2, 2,
-      [](int, int) {
-        return RGBA{0, 0, 0, 1};
-      },
-      {"Z"}, [](int x, int y, int) { return float(x + y + 1); });
-  for (auto [w, h] : {std::pair{2, 1}, std::pair{1, 2}, std::pair{3, 3}}) {
-    ImagePtr map = ConstantImage(w, h, {1, 1, 1, 1});
-    ToolHarness tool(RelightRecord);
-    ImagePtr out = tool.Connect("NormalsOrPosition", pass.get())
-                       .Connect("Intensity/Size Map", map.get())
-                       .Render();
-    ExpectCleared(out.get());
-  }
-}
-
 // ---------------------------------------------------------------------------
 // Spot relighter
-
-TEST(SimpleSpotlight, AllDefaultsGiveZeroEverywhere) {
-  ImagePtr pass = Row({{0, 0, 0, 1}, {1, 2, 3, 1}, {-5, 0, 7, 0.5f}});
-  ToolHarness tool(SimpleSpotlightRecord);
-  ImagePtr out = tool.Connect("Position", pass.get()).Render();
-  EXPECT_EQ(Pixels(out.get()), (std::vector<RGBA>(3, Grey(0))));
-}
 
 // The light at (0, 0, 10) aims at the origin.
 ToolHarness& AimDown(ToolHarness& tool, double cone) {
   return tool.Set("Blue", 10).Set("LightConeSize", cone).Set("LightIntensity", 1);
 }
 
-TEST(SimpleSpotlight, FullOnTheAxisNoneAtRightAnglesOrBehind) {
+TEST(SimpleSpotlight, FullOnTheAxisNoneAtRightAnglesOrBehindOrWithDefaults) {
   ImagePtr pass = Row({{0, 0, 0, 0.25f}, {10, 0, 10, 1}, {0, 0, 20, 1}, {0, 0, 10, 1}});
   ToolHarness tool(SimpleSpotlightRecord);
-  ImagePtr out = AimDown(tool, 1).Connect("Position", pass.get()).Render();
+  tool.Connect("Position", pass.get());
+  EXPECT_EQ(Pixels(tool.Render().get()), (std::vector<RGBA>(4, Grey(0))));
   // The output's alpha is the light itself, not the pass's alpha; a point at
   // the light has no direction to it and gets no light.
-  EXPECT_EQ(Pixels(out.get()), (std::vector<RGBA>{Grey(1), Grey(0), Grey(0), Grey(0)}));
+  EXPECT_EQ(Pixels(AimDown(tool, 1).Render().get()),
+            (std::vector<RGBA>{Grey(1), Grey(0), Grey(0), Grey(0)}));
 }
 
 TEST(SimpleSpotlight, ConeExponentNarrowsTheBeam) {
@@ -226,10 +198,10 @@ TEST(SimpleSpotlight, ConeExponentNarrowsTheBeam) {
   ImagePtr pass = Row({{-off, 0, 9, 1}, {0, off, 9, 1}});
   ToolHarness tool(SimpleSpotlightRecord);
   tool.Connect("Position", pass.get());
-  ExpectGreyNear(AimDown(tool, 8).Render().get(), 0, 0.00390625f, 1e-6f);
-  ExpectGreyNear(AimDown(tool, 8).Render().get(), 1, 0.00390625f, 1e-6f);
-  ExpectGreyNear(AimDown(tool, 1).Render().get(), 0, 0.5f, 1e-6f);
-  ExpectGreyNear(AimDown(tool, 1).Set("LightIntensity", 3).Render().get(), 0, 1.5f, 1e-6f);
+  ExpectGreyNear(AimDown(tool, 8).Render().get(), 0, 0.00390625f);
+  ExpectGreyNear(AimDown(tool, 8).Render().get(), 1, 0.00390625f);
+  ExpectGreyNear(AimDown(tool, 1).Render().get(), 0, 0.5f);
+  ExpectGreyNear(AimDown(tool, 1).Set("LightIntensity", 3).Render().get(), 0, 1.5f);
 }
 
 TEST(SimpleSpotlight, EveryWholeExponentAgreesWithTheGeneralPower) {
@@ -257,82 +229,50 @@ TEST(SimpleSpotlight, NormalsAddADiffuseTermAlongTheAxis) {
   ImagePtr pass = ConstantImage(5, 1, {0, 0, 0, 1});
   ImagePtr normals = Row({{0, 0, 1, 1}, {0, 0, -1, 1}, {0, 0, 2, 1}, {1, 0, 1, 1}, {0, 0, 0, 1}});
   ToolHarness tool(SimpleSpotlightRecord);
-  ImagePtr out = AimDown(tool, 8)
-                     .Set("LightIntensity", 2)
-                     .Connect("Position", pass.get())
-                     .Connect("Normals", normals.get())
-                     .Render();
-  ExpectGreyNear(out.get(), 0, 2.0f, 0);
-  ExpectGreyNear(out.get(), 1, 0.0f, 0);
-  ExpectGreyNear(out.get(), 2, 2.0f, 0);
-  ExpectGreyNear(out.get(), 3, float(2 / std::sqrt(2.0)));
-  ExpectGreyNear(out.get(), 4, 0.0f, 0);
-}
-
-TEST(SimpleSpotlight, NormalFacingAwayGivesZeroEvenForAnEndlessLight) {
-  ImagePtr pass = ConstantImage(1, 1, {0, 0, 0, 1});
-  ImagePtr normals = ConstantImage(1, 1, {0, 0, -1, 1});
-  ToolHarness tool(SimpleSpotlightRecord);
-  AimDown(tool, 8).Set("LightIntensity", INFINITY);
-  ImagePtr out = tool.Connect("Position", pass.get()).Connect("Normals", normals.get()).Render();
-  ExpectGreyNear(out.get(), 0, 0.0f, 0);
-}
-
-TEST(SimpleSpotlight, LightOnItsTargetLightsNothingThroughNormals) {
-  ImagePtr pass = Row({{0, 0, 0, 1}, {1, 1, 1, 1}});
-  ImagePtr normals = ConstantImage(2, 1, {0, 0, 1, 1});
-  ToolHarness tool(SimpleSpotlightRecord);
-  tool.Set("Red", 4).Set("Red2", 4).Set("LightConeSize", 1);
-  ImagePtr out = tool.Connect("Position", pass.get()).Connect("Normals", normals.get()).Render();
+  AimDown(tool, 8).Connect("Position", pass.get()).Connect("Normals", normals.get());
+  ImagePtr out = tool.Set("LightIntensity", 2).Render();
+  const float greys[] = {2, 0, 2, float(2 / std::sqrt(2.0)), 0};
+  for (int x = 0; x < 5; ++x) ExpectGreyNear(out.get(), x, greys[x]);
+  // Facing away gives zero even for an endless light.
+  ExpectGreyNear(tool.Set("LightIntensity", INFINITY).Render().get(), 1, 0.0f, 0);
+  // A light on its own target lights nothing through normals.
+  ImagePtr two = Row({{0, 0, 0, 1}, {1, 1, 1, 1}}), up = ConstantImage(2, 1, {0, 0, 1, 1});
+  ToolHarness onTarget(SimpleSpotlightRecord);
+  onTarget.Set("Red", 4).Set("Red2", 4).Set("LightConeSize", 1);
+  out = onTarget.Connect("Position", two.get()).Connect("Normals", up.get()).Render();
   EXPECT_EQ(Pixels(out.get()), (std::vector<RGBA>(2, Grey(0))));
-}
-
-TEST(SimpleSpotlight, NormalsOfAnotherSizeClearTheOutput) {
-  ImagePtr pass = ConstantImage(2, 2, {0, 0, 0, 1});
-  ImagePtr normals = ConstantImage(2, 3, {0, 0, 1, 1});
-  ToolHarness tool(SimpleSpotlightRecord);
-  ImagePtr out =
-      AimDown(tool, 1).Connect("Position", pass.get()).Connect("Normals", normals.get()).Render();
-  ExpectCleared(out.get());
 }
 
 // ---------------------------------------------------------------------------
 // Falloff mask
 
 TEST(Fallof, FacingRatioAgainstTheDepthAxis) {
-  ImagePtr normals = Row({{0, 0, 1, 1},
-                          {0, 0, -1, 1},
-                          {1, 0, 0, 1},
-                          {0, -3, 0, 1},
-                          {1, 0, 1, 1},
-                          {0, 0, 0, 0.5f},
-                          {1, 0, 0, 0},
-                          {0.5f, 0.5f, 1, 1},
-                          {0, 0, 1e-30f, 0.5f},
-                          {1e-30f, 0, 0, 0.25f},
-                          {INFINITY, 0, 0, 1},
-                          {0, 0, INFINITY, 0.75f},
-                          {3e19f, 0, 3e19f, 1}});
+  // Each normal and its grey: front and back faces 0, edge-on 1, no
+  // direction its own alpha; stored values are used as they are, not decoded
+  // from 0 … 1. Normals whose squares underflow or overflow have length 0 or
+  // infinity, so there is no direction (the pixel's alpha), or every
+  // quotient is 0 and the facing ratio is 0 (the full mask).
+  const std::pair<RGBA, float> cases[] = {
+      {{0, 0, 1, 1}, 0},
+      {{0, 0, -1, 1}, 0},
+      {{1, 0, 0, 1}, 1},
+      {{0, -3, 0, 1}, 1},
+      {{1, 0, 1, 1}, 0.29289322f},
+      {{0, 0, 0, 0.5f}, 0.5f},
+      {{1, 0, 0, 0}, 0},
+      {{0.5f, 0.5f, 1, 1}, float(1 - 1 / std::sqrt(1.5))},
+      {{0, 0, 1e-30f, 0.5f}, 0.5f},
+      {{1e-30f, 0, 0, 0.25f}, 0.25f},
+      {{INFINITY, 0, 0, 1}, 1},
+      {{0, 0, INFINITY, 0.75f}, 0.75f},
+      {{3e19f, 0, 3e19f, 1}, 1},
+  };
+  std::vector<RGBA> pixels;
+  for (const auto& c : cases) pixels.push_back(c.first);
+  ImagePtr normals = Row(pixels);
   ToolHarness tool(FallofRecord);
   ImagePtr out = tool.Connect("Normals", normals.get()).Render();
-  ExpectGreyNear(out.get(), 0, 0.0f, 0);  // front face
-  ExpectGreyNear(out.get(), 1, 0.0f, 0);  // back face
-  ExpectGreyNear(out.get(), 2, 1.0f, 0);  // edge-on
-  ExpectGreyNear(out.get(), 3, 1.0f, 0);
-  ExpectGreyNear(out.get(), 4, 0.29289322f);
-  ExpectGreyNear(out.get(), 5, 0.5f, 0);  // no direction: its own alpha
-  ExpectGreyNear(out.get(), 6, 0.0f, 0);
-  // Stored values are used as they are, not decoded from 0 … 1.
-  ExpectGreyNear(out.get(), 7, float(1 - 1 / std::sqrt(1.5)));
-  // Normals whose squares underflow or overflow: the length is 0 or
-  // infinite, so a quotient is infinite or not a number and there is no
-  // direction (the pixel's alpha), or every quotient is 0 and the facing
-  // ratio is 0 (the full mask).
-  ExpectGreyNear(out.get(), 8, 0.5f, 0);
-  ExpectGreyNear(out.get(), 9, 0.25f, 0);
-  ExpectGreyNear(out.get(), 10, 1.0f, 0);
-  ExpectGreyNear(out.get(), 11, 0.75f, 0);
-  ExpectGreyNear(out.get(), 12, 1.0f, 0);
+  for (size_t x = 0; x < std::size(cases); ++x) ExpectGreyNear(out.get(), int(x), cases[x].second);
 }
 
 TEST(Fallof, IntensityScalesBeforeTheClamp) {
@@ -360,14 +300,6 @@ TEST(Fallof, MapScalesIntensityByTheChosenChannel) {
   ExpectGreyNear(alpha.get(), 1, 0.0f, 0);
   ExpectGreyNear(alpha.get(), 2, 0.5f, 0);  // a zero normal keeps its alpha
   ExpectGreyNear(tool.Choose("Map Channel", "Blue").Render().get(), 0, edge * 0.9f);
-}
-
-TEST(Fallof, MapOfAnotherSizeClearsTheOutput) {
-  ImagePtr normals = ConstantImage(3, 1, {1, 0, 0, 1});
-  ImagePtr map = ConstantImage(1, 3, {1, 1, 1, 1});
-  ToolHarness tool(FallofRecord);
-  ExpectCleared(
-      tool.Connect("Normals", normals.get()).Connect("Intensity Map", map.get()).Render().get());
 }
 
 // ---------------------------------------------------------------------------
@@ -449,6 +381,25 @@ TEST(RelightTools, FurtherChannelsOfThePassCarryThrough) {
 // large results are written past the cache; every way must give the bits
 // that a pixel rendered on its own gets, for values that are not numbers,
 // infinite or zero too.
+TEST(RelightTools, SecondImageOfAnotherSizeClearsTheOutput) {
+  // Each tool lights this pass when the second image fits.
+  ImagePtr pass = MakeImage(
+      2, 2,
+      [](int, int) {
+        return RGBA{0, 0, 0, 1};
+      },
+      {"Z"}, [](int x, int y, int) { return float(x + y + 1); });
+  for (const ToolCase& t : AllTools)
+    for (auto [w, h] : {std::pair{2, 1}, std::pair{1, 2}, std::pair{3, 3}}) {
+      SCOPED_TRACE(std::string(t.name) + " " + std::to_string(w) + "x" + std::to_string(h));
+      ImagePtr second = ConstantImage(w, h, {0, 0, 1, 1});
+      ToolHarness tool(*t.record);
+      if (t.record == &SimpleSpotlightRecord) AimDown(tool, 1);
+      ExpectCleared(
+          tool.Connect(t.pass, pass.get()).Connect(t.second, second.get()).Render().get());
+    }
+}
+
 TEST(RelightTools, EveryWalkGivesTheBitsOfASinglePixel) {
   const float values[] = {0.0f,   1.0f, -0.0f,     0.5f,  NaN,   -2.0f, INFINITY, 0.25f, 10.0f,
                           1e-30f, 3.0f, -INFINITY, 0.75f, -0.5f, 2.0f,  1.0f,     0.0f,  9.5f};
