@@ -92,7 +92,8 @@ inline const float* SourceOf(const Placement& at, const TextureRows& texture, co
 
 // The whole pixel of four positions, as WholePixelFixed(p) >> 16 gives it:
 // truncated toward zero within -32768 to 32767, not a number at -32768.
-__attribute__((always_inline)) inline simd::Int4 WholePixels(simd::Double4 p) {
+__attribute__((always_inline)) inline simd::Int4 WholePixels(const simd::Double4& position) {
+  simd::Double4 p = position;
   const simd::Double4 low = {-32768.0, -32768.0, -32768.0, -32768.0};
   const simd::Double4 high = {32767.0, 32767.0, 32767.0, 32767.0};
   p = p > low ? p : low;
@@ -115,10 +116,14 @@ __attribute__((always_inline)) inline void PlaceRow(const Placement& at, const T
                                                     const float* coords, float* out, int32_t width,
                                                     const float** sources) {
   using simd::Double4;
-  const Double4 zero = {0, 0, 0, 0}, one = zero + 1.0;
-  const Double4 xOffset = zero + at.xOffset, yOffset = zero + at.yOffset;
-  const Double4 uScale = zero + at.uScale, vScale = zero + at.vScale;
-  const Double4 texWidth = zero + at.width, texHeight = zero + at.height;
+  // Every lane the same value, -0 included.
+  const Double4 zero = {0.0, 0.0, 0.0, 0.0}, one = {1.0, 1.0, 1.0, 1.0};
+  const Double4 xOffset = {at.xOffset, at.xOffset, at.xOffset, at.xOffset};
+  const Double4 yOffset = {at.yOffset, at.yOffset, at.yOffset, at.yOffset};
+  const Double4 uScale = {at.uScale, at.uScale, at.uScale, at.uScale};
+  const Double4 vScale = {at.vScale, at.vScale, at.vScale, at.vScale};
+  const Double4 texWidth = {at.width, at.width, at.width, at.width};
+  const Double4 texHeight = {at.height, at.height, at.height, at.height};
   int32_t x = 0;
   for (const float* c = coords; x + 4 <= width; x += 4, c += 16) {
     constexpr int R = ChanR, G = ChanG, A = ChanA;
