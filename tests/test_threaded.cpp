@@ -1,21 +1,18 @@
 // The tools that render their rows on worker threads: the dirty depth of
 // field, the convolution filter and the screen-space ambient occlusion.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <array>
 #include <cmath>
-#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <limits>
-#include <sstream>
 #include <string>
 #include <tuple>
 #include <vector>
 
 #include "tests/harness.h"
+#include "tests/program.h"
 #include "tools/dof/blur_support.h"
 #include "tools/dof/camera.h"
 #include "tools/relight/occlusion.h"
@@ -103,21 +100,6 @@ TEST(BlurSupport, EdgeReaderPicksThePixelOfNearestEdgeSampling) {
   EXPECT_EQ(reader.At<int64_t>(int64_t(1) << 40, -(int64_t(1) << 40))[ChanR], 4.0f);
 }
 
-TEST(BlurSupport, CameraGivesTheDirtyDofLimitsExactly) {
-  // c = |gate| x 25.4 / 1500, K = f^2 / (c N), near = K s / (K + (s - f)),
-  // far = K s / (K - (s - f)), with s in metres and in millimetres.
-  for (auto [f, s, w, h, n] :
-       {std::array{50.0, 9.107735, 0.98, 0.735, 2.8}, std::array{35.0, 2.5, 1.417, 0.945, 1.4},
-        std::array{400.0, 100.0, 0.5, 0.3, 22.0}}) {
-    const double coc = std::sqrt(w * w + h * h) * 25.4 / 1500;
-    const double k = f * f / (coc * n);
-    const DepthOfField dof = ComputeDepthOfField(f, s, w, h, n);
-    EXPECT_EQ(dof.coc, coc);
-    EXPECT_EQ(dof.near, (k * s) / (k + (s * 1000 - f)));
-    EXPECT_EQ(dof.far, (k * s) / (k - (s * 1000 - f)));
-  }
-}
-
 // ---------------------------------------------------------------------------
 // DirtyDof. With the default camera the zone of sharpness runs from about
 // 7.524 m to 11.535 m. Seeded with 50, the first offsets (dy, dx) are
@@ -171,51 +153,38 @@ TEST(DirtyDof, OnlyTheCentreCountsWhenNothingNearerReachesIt) {
   }
 }
 
-TEST(DirtyDof, ForegroundTakesSamplesWhoseDiscReachesThePixel) {
-  ImagePtr src = CoordinateImage(40, 40);
-  ToolHarness tool(DirtyDofRecord);
-  tool.Set("cSamples", 1).Connect("Image", src.get());
-  // At 1 m the disc is 19 pixels across, past the sample at (12, 5).
-  ImagePtr wide = DepthImage(40, 40, 1.0f);
-  EXPECT_EQ(PixelAt(tool.Connect("Zdepth", wide.get()).Render().get(), 20, 20),
-            (RGBA{16, 12.5f, 0, 1}));
-  // A sample in focus has almost no disc: the centre counts twice.
-  ImagePtr sharp = DepthImage(40, 40, 1.0f, 12, 5, 9.107735f);
-  EXPECT_EQ(PixelAt(tool.Connect("Zdepth", sharp.get()).Render().get(), 20, 20),
-            (RGBA{20, 20, 0, 1}));
-  // "Do Blur" that is not a number counts as on.
-  tool.Set("DoBlur", NaN).Connect("Zdepth", wide.get());
-  EXPECT_EQ(PixelAt(tool.Render().get(), 20, 20), (RGBA{16, 12.5f, 0, 1}));
-}
-
-TEST(DirtyDof, BackgroundTakesOnlyNearerSamplesWithDiscsThatReach) {
-  ImagePtr src = CoordinateImage(40, 40);
-  ToolHarness tool(DirtyDofRecord);
-  tool.Set("cSamples", 1).Connect("Image", src.get());
+TEST(DirtyDof, SamplesCountWhenTheirDiscReachesThePixel) {
+  // Pixel (20, 20) of a coordinate image; the depth is the same everywhere
+  // but at one pixel. Blended takes (12, 5); the centre alone is (20, 20).
   const RGBA blended{16, 12.5f, 0, 1}, centre{20, 20, 0, 1};
-  // Nearer with a 41-pixel disc; depth 0 (an infinite disc); nearer but
-  // falling short; as far as the pixel.
-  const std::pair<float, RGBA> cases[] = {
-      {0.5f, blended}, {0.0f, blended}, {2.0f, centre}, {50.0f, centre}};
-  for (auto [sampleDepth, expected] : cases) {
-    ImagePtr z = DepthImage(40, 40, 50.0f, 12, 5, sampleDepth);
-    EXPECT_EQ(PixelAt(tool.Connect("Zdepth", z.get()).Render().get(), 20, 20), expected)
-        << sampleDepth;
-  }
-}
-
-TEST(DirtyDof, UnboundedFarLimitRunsForegroundAndBackgroundPasses) {
-  // Focused at 100 m, beyond the hyperfocal distance: the far limit is 0 and
-  // a pixel at 1 m runs the any-depth pass, then the nearer-only one.
+  const struct {
+    const char* what;
+    double planeOfFocus, doBlur;
+    float depth;
+    int atX, atY;
+    float there;
+    RGBA want;
+  } cases[] = {
+      {"foreground: a 19-pixel disc at 1 m reaches", 9.107735, 1, 1, -1, -1, 0, blended},
+      {"a sample in focus has almost no disc", 9.107735, 1, 1, 12, 5, 9.107735f, centre},
+      {"Do Blur that is not a number counts as on", 9.107735, NaN, 1, -1, -1, 0, blended},
+      {"background: nearer with a 41-pixel disc", 9.107735, 1, 50, 12, 5, 0.5f, blended},
+      {"background: depth 0, an infinite disc", 9.107735, 1, 50, 12, 5, 0, blended},
+      {"background: nearer but falling short", 9.107735, 1, 50, 12, 5, 2, centre},
+      {"background: as far as the pixel", 9.107735, 1, 50, -1, -1, 0, centre},
+      // Beyond the hyperfocal distance the far limit is 0: a pixel at 1 m
+      // runs the any-depth pass, then the nearer-only one.
+      {"unbounded far limit, level", 100, 1, 1, -1, -1, 0, {52.0f / 3, 15.0f, 0, 1}},
+      {"unbounded far limit, (28, 21) nearer", 100, 1, 1, 28, 21, 0.5f, {20.0f, 46.0f / 3, 0, 1}},
+  };
   ImagePtr src = CoordinateImage(40, 40);
-  ToolHarness tool(DirtyDofRecord);
-  tool.Set("cSamples", 1).Set("PlaneOfFocus", 100).Connect("Image", src.get());
-  ImagePtr level = DepthImage(40, 40, 1.0f);  // the second sample lies no nearer
-  EXPECT_EQ(PixelAt(tool.Connect("Zdepth", level.get()).Render().get(), 20, 20),
-            (RGBA{52.0f / 3, 15.0f, 0, 1}));
-  ImagePtr nearer = DepthImage(40, 40, 1.0f, 28, 21, 0.5f);
-  EXPECT_EQ(PixelAt(tool.Connect("Zdepth", nearer.get()).Render().get(), 20, 20),
-            (RGBA{20.0f, 46.0f / 3, 0, 1}));
+  for (const auto& c : cases) {
+    ImagePtr z = DepthImage(40, 40, c.depth, c.atX, c.atY, c.there);
+    ToolHarness tool(DirtyDofRecord);
+    tool.Set("cSamples", 1).Set("PlaneOfFocus", c.planeOfFocus).Set("DoBlur", c.doBlur);
+    tool.Connect("Image", src.get()).Connect("Zdepth", z.get());
+    EXPECT_EQ(PixelAt(tool.Render().get(), 20, 20), c.want) << c.what;
+  }
 }
 
 TEST(DirtyDof, BleedThresholdChangesNothing) {
@@ -467,17 +436,9 @@ void WritePfm(const fs::path& path, const Image* img) {
     }
 }
 
-// A file's bytes, every one of them: outputs carry no time stamp.
-std::string FileBytes(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream bytes;
-  bytes << in.rdbuf();
-  return bytes.str();
-}
-
 TEST(Threads, VexlanWritesTheSameFileOnOneOrEightThreads) {
-  const fs::path dir = fs::temp_directory_path() / ("vexlan-threads-" + std::to_string(getpid()));
-  fs::create_directories(dir);
+  ScratchFolder scratch("vexlan-threads");
+  const fs::path dir = scratch.Path();
   const int w = 48, h = 32;
   WritePfm(dir / "image.pfm", NumberedImage(w, h).get());
   WritePfm(dir / "depth.pfm", MakeImage(w, h, [](int x, int y) {
@@ -491,23 +452,26 @@ TEST(Threads, VexlanWritesTheSameFileOnOneOrEightThreads) {
   Bumps bumps(w, h);
   WritePfm(dir / "normal01.pfm", bumps.normals.get());
   WritePfm(dir / "position.pfm", bumps.position.get());
-  for (std::string render : {"DirtyDof --input Image=image.pfm --input Zdepth=depth.pfm",
-                             "Convolution --input Image=image.pfm --input Kernel=kernel.pfm",
-                             "SSAO --input Normals=normal01.pfm --input Position=position.pfm"}) {
+  const std::vector<std::vector<std::string>> renders = {
+      {"DirtyDof", "Image", "image.pfm", "Zdepth", "depth.pfm"},
+      {"Convolution", "Image", "image.pfm", "Kernel", "kernel.pfm"},
+      {"SSAO", "Normals", "normal01.pfm", "Position", "position.pfm"}};
+  for (const auto& render : renders) {
     std::string files[2];
     for (int run : {0, 1}) {
-      const std::string out = "out" + std::to_string(run) + ".exr";
-      const std::string command =
-          "cd '" + dir.string() +
-          "' && '" VEXLAN_BIN "' --plugin '" VEXLAN_PLUGIN_PATH "' render " + render +
-          " --output " + out + " --threads " + (run == 0 ? "1" : "8") + " >/dev/null 2>&1";
-      ASSERT_EQ(std::system(command.c_str()), 0) << command;
-      files[run] = FileBytes(dir / out);
+      const fs::path out = dir / ("out" + std::to_string(run) + ".exr");
+      std::vector<std::string> args = {VEXLAN_BIN, "--plugin", VEXLAN_PLUGIN_PATH, "render",
+                                       render[0]};
+      for (int i : {1, 3})
+        args.insert(args.end(), {"--input", render[i] + "=" + (dir / render[i + 1]).string()});
+      args.insert(args.end(), {"--output", out.string(), "--threads", run == 0 ? "1" : "8"});
+      const ProgramRun ran = RunProgram(args, dir);
+      ASSERT_EQ(ran.status, 0) << ran.err;
+      files[run] = FileText(out);  // every byte: outputs carry no time stamp
     }
-    EXPECT_FALSE(files[0].empty()) << render;
-    EXPECT_TRUE(files[0] == files[1]) << render;
+    EXPECT_FALSE(files[0].empty()) << render[0];
+    EXPECT_TRUE(files[0] == files[1]) << render[0];
   }
-  fs::remove_all(dir);
 }
 
 }  // namespace
