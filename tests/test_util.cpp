@@ -1,11 +1,8 @@
 // The image utilities: normaliser, motion-vector clipper, stereo switch, and
 // the two UV tools.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <cmath>
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <limits>
@@ -13,6 +10,7 @@
 #include <utility>
 
 #include "tests/harness.h"
+#include "tests/program.h"
 #include "tools/util/uv.h"
 
 namespace {
@@ -35,28 +33,46 @@ std::vector<RGBA> RowOf(const Image* img) {
 
 // ---------------------------------------------------------------- Normalizer
 
-TEST(Normalizer, StretchesEachChannelByItsOwnRange) {
-  ImagePtr src =
-      Row({{0.25f, 0.5f, 0.125f, 0.3f}, {0.5f, 0.75f, 0.25f, 0.3f}, {0.75f, 1.0f, 0.375f, 0.3f}});
+TEST(Normalizer, StretchesEachChannelOrAllByTheRangeInsideTheThresholds) {
+  const float sixth = float(1.0 / 6.0), third = float(1.0 / 3.0);
+  const struct {
+    const char* what;
+    double lum;
+    std::vector<RGBA> in, out;
+  } cases[] = {
+      {"each channel by its own range",
+       0,
+       {{0.25f, 0.5f, 0.125f, 0.3f}, {0.5f, 0.75f, 0.25f, 0.3f}, {0.75f, 1.0f, 0.375f, 0.3f}},
+       {{0, 0, 0, 0.3f}, {0.5f, 0.5f, 0.5f, 0.3f}, {1, 1, 1, 0.3f}}},
+      // Red: 1.5 lies above the maximum threshold 1, so the range is 0.25 to
+      // 0.75 and 1.5 maps past 1. Green: -0.5 lies below the minimum
+      // threshold, leaving an empty range at 0.5. Blue: every value lies
+      // above 1, so the maximum keeps its starting 0 and the range runs
+      // backwards from 1.5.
+      {"values outside the thresholds do not set the range",
+       0,
+       {{0.25f, -0.5f, 1.5f, 1}, {0.75f, 0.5f, 2.5f, 1}, {1.5f, 0.5f, 1.5f, 1}},
+       {{0, 0, 0, 1}, {1, 0, float(1.0 / -1.5), 1}, {2.5f, 0, 0, 1}}},
+      // lo = 0.125 (green), hi = 0.875 (blue): (s - 0.125) / 0.75.
+      {"common mode uses the widest range of the three",
+       1,
+       {{0.25f, 0.125f, 0.375f, 0.5f}, {0.5f, 0.375f, 0.875f, 0.5f}},
+       {{sixth, 0, third, 0.5f}, {0.5f, third, 1, 0.5f}}},
+  };
+  for (const auto& c : cases) {
+    ImagePtr src = Row(c.in);
+    ToolHarness tool(NormalizerRecord);
+    ImagePtr out = tool.Set("Lum", c.lum).Connect("Input", src.get()).Render();
+    ASSERT_TRUE(out);
+    EXPECT_EQ(RowOf(out.get()), c.out) << c.what;
+    for (int x = 0; x < out->Width(); ++x) EXPECT_EQ(FurtherAt(out.get(), x, 0, 0), 10.0f + x);
+  }
+  // Not a number never qualifies.
+  ImagePtr src = Row({{NaN, 0, 0, 1}, {0.25f, 0, 0, 1}, {0.75f, 0, 0, 1}});
   ToolHarness tool(NormalizerRecord);
   ImagePtr out = tool.Connect("Input", src.get()).Render();
-  ASSERT_TRUE(out);
-  EXPECT_EQ(RowOf(out.get()),
-            (std::vector<RGBA>{{0, 0, 0, 0.3f}, {0.5f, 0.5f, 0.5f, 0.3f}, {1, 1, 1, 0.3f}}));
-  for (int x = 0; x < 3; ++x) EXPECT_EQ(FurtherAt(out.get(), x, 0, 0), 10.0f + x);
-}
-
-TEST(Normalizer, ValuesOutsideTheThresholdsDoNotSetTheRange) {
-  // Red: 1.5 lies above the maximum threshold 1, so the range is 0.25 to
-  // 0.75 and 1.5 maps past 1. Green: -0.5 lies below the minimum threshold,
-  // leaving an empty range at 0.5. Blue: every value lies above 1, so the
-  // maximum keeps its starting 0 and the range runs backwards from 1.5.
-  ImagePtr src = Row({{0.25f, -0.5f, 1.5f, 1}, {0.75f, 0.5f, 2.5f, 1}, {1.5f, 0.5f, 1.5f, 1}});
-  ToolHarness tool(NormalizerRecord);
-  ImagePtr out = tool.Connect("Input", src.get()).Render();
-  EXPECT_EQ(RowOf(out.get()),
-            (std::vector<RGBA>{
-                {0, 0, 0, 1}, {1, 0, static_cast<float>(1.0 / -1.5), 1}, {2.5f, 0, 0, 1}}));
+  EXPECT_TRUE(std::isnan(PixelAt(out.get(), 0, 0).r));
+  EXPECT_EQ(PixelAt(out.get(), 2, 0).r, 1.0f);
 }
 
 TEST(Normalizer, ThresholdsCompareInDoublePrecision) {
@@ -69,24 +85,6 @@ TEST(Normalizer, ThresholdsCompareInDoublePrecision) {
   EXPECT_EQ(PixelAt(out.get(), 2, 0).r, static_cast<float>((double(0.3f) - 0.125) / 0.125));
   EXPECT_EQ(PixelAt(out.get(), 0, 0).g, static_cast<float>((double(0.7f) - 0.75) / 0.25));
   EXPECT_EQ(PixelAt(out.get(), 1, 0).g, 0.0f);
-}
-
-TEST(Normalizer, ValuesThatAreNotANumberNeverQualify) {
-  ImagePtr src = Row({{NaN, 0, 0, 1}, {0.25f, 0, 0, 1}, {0.75f, 0, 0, 1}});
-  ToolHarness tool(NormalizerRecord);
-  ImagePtr out = tool.Connect("Input", src.get()).Render();
-  EXPECT_TRUE(std::isnan(PixelAt(out.get(), 0, 0).r));
-  EXPECT_EQ(PixelAt(out.get(), 2, 0).r, 1.0f);
-}
-
-TEST(Normalizer, CommonModeUsesTheWidestRangeOfTheThree) {
-  // lo = 0.125 (green), hi = 0.875 (blue): every channel maps by
-  // (s - 0.125) / 0.75.
-  ImagePtr src = Row({{0.25f, 0.125f, 0.375f, 0.5f}, {0.5f, 0.375f, 0.875f, 0.5f}});
-  ToolHarness tool(NormalizerRecord);
-  ImagePtr out = tool.Set("Lum", 1).Connect("Input", src.get()).Render();
-  const float sixth = static_cast<float>(1.0 / 6.0), third = static_cast<float>(1.0 / 3.0);
-  EXPECT_EQ(RowOf(out.get()), (std::vector<RGBA>{{sixth, 0, third, 0.5f}, {0.5f, third, 1, 0.5f}}));
 }
 
 TEST(Normalizer, FlatImagesAndTheLuminanceSwitch) {
@@ -109,36 +107,38 @@ TEST(Normalizer, FlatImagesAndTheLuminanceSwitch) {
 
 // ---------------------------------------------------------- ClipMotionVectors
 
-TEST(ClipMotionVectors, ClipBringsLongVectorsBackToTheLimit) {
-  // (30, 40, 0) is exactly as long as the limit 50 and counts as too long.
-  ImagePtr src = Row({{30, 40, 0, 0.5f}, {60, 80, 0, 0.5f}, {3, 4, 0, 0.5f}, {0, 60, 80, 0.5f}});
-  ToolHarness tool(ClipMotionVectorsRecord);
-  ImagePtr out = tool.Connect("Image", src.get()).Render();
-  ASSERT_TRUE(out);
-  EXPECT_EQ(RowOf(out.get()),
-            (std::vector<RGBA>{
-                {30, 40, 0, 0.5f}, {30, 40, 0, 0.5f}, {3, 4, 0, 0.5f}, {0, 30, 40, 0.5f}}));
-  for (int x = 0; x < 4; ++x) EXPECT_EQ(FurtherAt(out.get(), x, 0, 0), 10.0f + x);
-  // A limit a hair above 50 (no float lies between) leaves length 50 alone.
-  out = tool.Set("MaxLenght", 50.000001).Render();
-  EXPECT_EQ(PixelAt(out.get(), 0, 0), (RGBA{30, 40, 0, 0.5f}));
-}
-
-TEST(ClipMotionVectors, MultiplierScalesOnlyVectorsAtTheLimit) {
-  ImagePtr src = Row({{60, 80, 0, 1}, {3, 4, 0, 1}});
-  ToolHarness tool(ClipMotionVectorsRecord);
-  tool.Set("AddMult", 2).Connect("Image", src.get());
-  EXPECT_EQ(RowOf(tool.Render().get()), (std::vector<RGBA>{{60, 80, 0, 1}, {3, 4, 0, 1}}));
-  tool.Choose("ClipMode", "Devide");
-  EXPECT_EQ(RowOf(tool.Render().get()), (std::vector<RGBA>{{1.2f, 1.6f, 0, 1}, {3, 4, 0, 1}}));
-}
-
-TEST(ClipMotionVectors, DisableZeroesLongVectorsKeepingAlpha) {
-  ImagePtr src = Row({{60, 80, 0, 0.25f}, {0, 0, -50, 0.75f}, {3, 4, 0, 1}});
-  ToolHarness tool(ClipMotionVectorsRecord);
-  ImagePtr out = tool.Choose("ClipMode", "Disable").Connect("Image", src.get()).Render();
-  EXPECT_EQ(RowOf(out.get()),
-            (std::vector<RGBA>{{0, 0, 0, 0.25f}, {0, 0, 0, 0.75f}, {3, 4, 0, 1}}));
+TEST(ClipMotionVectors, ModesTreatVectorsAtOrPastTheLimit) {
+  // (30, 40, 0) is exactly as long as the limit 50 and counts as too long;
+  // a limit a hair above 50 (no float lies between) leaves it alone. The
+  // multiplier scales only vectors at the limit, in "Devide" mode.
+  const struct {
+    const char* mode;
+    double limit, mult;
+    std::vector<RGBA> in, out;
+  } cases[] = {
+      {"Clip",
+       50,
+       1,
+       {{30, 40, 0, 0.5f}, {60, 80, 0, 0.5f}, {3, 4, 0, 0.5f}, {0, 60, 80, 0.5f}},
+       {{30, 40, 0, 0.5f}, {30, 40, 0, 0.5f}, {3, 4, 0, 0.5f}, {0, 30, 40, 0.5f}}},
+      {"Clip", 50.000001, 1, {{30, 40, 0, 0.5f}}, {{30, 40, 0, 0.5f}}},
+      {"Clip", 50, 2, {{60, 80, 0, 1}, {3, 4, 0, 1}}, {{60, 80, 0, 1}, {3, 4, 0, 1}}},
+      {"Devide", 50, 2, {{60, 80, 0, 1}, {3, 4, 0, 1}}, {{1.2f, 1.6f, 0, 1}, {3, 4, 0, 1}}},
+      {"Disable",
+       50,
+       1,
+       {{60, 80, 0, 0.25f}, {0, 0, -50, 0.75f}, {3, 4, 0, 1}},
+       {{0, 0, 0, 0.25f}, {0, 0, 0, 0.75f}, {3, 4, 0, 1}}},
+  };
+  for (const auto& c : cases) {
+    ImagePtr src = Row(c.in);
+    ToolHarness tool(ClipMotionVectorsRecord);
+    tool.Choose("ClipMode", c.mode).Set("MaxLenght", c.limit).Set("AddMult", c.mult);
+    ImagePtr out = tool.Connect("Image", src.get()).Render();
+    ASSERT_TRUE(out);
+    EXPECT_EQ(RowOf(out.get()), c.out) << c.mode << " " << c.limit << " " << c.mult;
+    for (int x = 0; x < out->Width(); ++x) EXPECT_EQ(FurtherAt(out.get(), x, 0, 0), 10.0f + x);
+  }
 }
 
 TEST(ClipMotionVectors, ZeroLimitAndUndefinedLengthsTakeTheMode) {
@@ -194,28 +194,22 @@ TEST(StereoSwitch, UnconnectedChosenEyeSetsNothing) {
 
 TEST(StereoSwitch, VexlanReportsTheUnconnectedEyeAndWritesNothing) {
   namespace fs = std::filesystem;
-  const fs::path dir = fs::temp_directory_path() / ("vexlan-stereo-" + std::to_string(getpid()));
-  fs::create_directories(dir);
+  ScratchFolder scratch("vexlan-stereo");
+  const fs::path dir = scratch.Path();
   std::ofstream(dir / "right.ppm") << "P3\n1 1\n255\n0 0 255\n";
-  auto run = [&](const std::string& choice, const fs::path& out, std::string& text) {
-    const std::string command =
-        std::string(VEXLAN_BIN) + " --plugin " + VEXLAN_PLUGIN_PATH +
-        " render StereoSwitch --input RightImage=" + (dir / "right.ppm").string() +
-        " --set Input=" + choice + " --output " + out.string() + " 2>&1";
-    FILE* pipe = popen(command.c_str(), "r");
-    char buffer[512];
-    while (pipe && fgets(buffer, sizeof buffer, pipe)) text += buffer;
-    const int status = pipe ? pclose(pipe) : -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  auto run = [&](const std::string& choice, const fs::path& out) {
+    return RunProgram({VEXLAN_BIN, "--plugin", VEXLAN_PLUGIN_PATH, "render", "StereoSwitch",
+                       "--input", "RightImage=" + (dir / "right.ppm").string(), "--set",
+                       "Input=" + choice, "--output", out.string()},
+                      dir);
   };
-  std::string message;
-  EXPECT_EQ(run("Left", dir / "left.exr", message), 1);
-  EXPECT_NE(message.find("LeftImage"), std::string::npos) << message;
+  const ProgramRun left = run("Left", dir / "left.exr");
+  EXPECT_EQ(left.status, 1);
+  EXPECT_NE((left.out + left.err).find("LeftImage"), std::string::npos) << left.err;
   EXPECT_FALSE(fs::exists(dir / "left.exr"));
-  std::string none;
-  EXPECT_EQ(run("Right", dir / "right.exr", none), 0) << none;
+  const ProgramRun right = run("Right", dir / "right.exr");
+  EXPECT_EQ(right.status, 0) << right.err;
   EXPECT_TRUE(fs::exists(dir / "right.exr"));
-  fs::remove_all(dir);
 }
 
 // --------------------------------------------------------------- UVpositioner
