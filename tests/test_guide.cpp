@@ -3,7 +3,6 @@
 // it shows exists, and every `vexlan render` command it shows is a step of
 // the demo, runs on the demo's passes, prints what the page says it prints
 // and writes what the demo writes.
-#include <OpenImageIO/imageio.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -153,54 +152,6 @@ std::string OutputOf(const std::vector<std::string>& words) {
   for (size_t i = 0; i + 1 < words.size(); ++i)
     if (words[i] == "--output") return words[i + 1];
   return "";
-}
-
-// Runs the program in `folder`, its output captured through files in
-// `scratch`.
-ProgramRun RunIn(const fs::path& folder, const std::vector<std::string>& args,
-                 const fs::path& scratch) {
-  const std::string outPath = (scratch / "run.out").string(),
-                    errPath = (scratch / "run.err").string();
-  posix_spawn_file_actions_t files;
-  posix_spawn_file_actions_init(&files);
-  posix_spawn_file_actions_addopen(&files, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&files, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  posix_spawn_file_actions_addopen(&files, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  posix_spawn_file_actions_addchdir_np(&files, folder.c_str());
-  std::vector<char*> argv;
-  for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
-  argv.push_back(nullptr);
-  ProgramRun run;
-  pid_t pid;
-  const bool started = posix_spawn(&pid, argv[0], &files, nullptr, argv.data(), environ) == 0;
-  posix_spawn_file_actions_destroy(&files);
-  if (!started) {
-    run.err = "cannot start " + args[0];
-    return run;
-  }
-  int status = 0;
-  waitpid(pid, &status, 0);
-  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  run.out = FileText(outPath);
-  run.err = FileText(errPath);
-  return run;
-}
-
-struct Picture {
-  int width = 0, height = 0;
-  std::vector<std::string> channels;
-  std::vector<float> pixels;
-};
-
-std::optional<Picture> ReadExr(const fs::path& path) {
-  auto in = OIIO::ImageInput::open(path.string());
-  if (!in) return std::nullopt;
-  const OIIO::ImageSpec& spec = in->spec();
-  Picture pic{spec.width, spec.height, spec.channelnames, {}};
-  pic.pixels.resize(size_t(spec.width) * spec.height * spec.nchannels);
-  if (!in->read_image(0, 0, 0, spec.nchannels, OIIO::TypeDesc::FLOAT, pic.pixels.data()))
-    return std::nullopt;
-  return pic;
 }
 
 // Width and height from a PNG's header, or nothing when it is no PNG.
@@ -366,21 +317,18 @@ TEST(GuideCommands, AreTheDemoStepsAndEachRunsOnTheDemoPasses) {
       EXPECT_TRUE(demoSteps.count(step)) << "not one of the demo's steps";
       EXPECT_TRUE(shown.insert(step).second) << "shown twice";
 
-      std::vector<std::string> args = *words;
-      args[0] = VEXLAN_BIN;
-      const ProgramRun run = RunIn(demo, args, scratch.Path());
+      // Run in the demo's folder, where the command's paths lead.
+      std::vector<std::string> args = {"/usr/bin/env", "-C", demo.string(), VEXLAN_BIN};
+      args.insert(args.end(), words->begin() + 1, words->end());
+      const ProgramRun run = RunProgram(args, scratch.Path());
       ASSERT_EQ(run.status, 0) << run.err;
       EXPECT_EQ(run.err, "");
       EXPECT_EQ(run.out, command.prints.value_or("")) << "what the command prints";
 
       const std::string output = OutputOf(*words);
-      const auto written = ReadExr(demo / output), expected = ReadExr(demoResults / output);
-      ASSERT_TRUE(written && expected) << output;
-      EXPECT_EQ(written->channels, expected->channels);
-      EXPECT_TRUE(written->width == expected->width && written->height == expected->height &&
-                  written->pixels.size() == expected->pixels.size() &&
-                  std::memcmp(written->pixels.data(), expected->pixels.data(),
-                              written->pixels.size() * sizeof(float)) == 0)
+      const std::string written = FileText(demo / output);
+      EXPECT_FALSE(written.empty()) << output;
+      EXPECT_TRUE(written == FileText(demoResults / output))
           << output << " differs from what the demo wrote";
     }
   for (const auto& [step, line] : demoSteps)
