@@ -150,11 +150,14 @@ class VexlanFrames : public testing::Test {
     WriteExr(scratch_ / "kernel.exr", 3, 3);
   }
   void ExpectFlat(const std::vector<std::string>& render) {
+    // The address checker holds freed memory back on purpose, so peaks are
+    // not comparable there; a short run lets its leak check judge instead.
+    if (Sanitized) {
+      PeakOfFrames(scratch_, render, 20);
+      GTEST_SKIP() << "peak memory is not comparable under sanitizers; 20 frames leak-checked";
+    }
     const long at20 = PeakOfFrames(scratch_, render, 20);
     const long at200 = PeakOfFrames(scratch_, render, 200);
-    // The address checker holds freed memory back on purpose, and leaks are
-    // its own business there (the program fails at exit).
-    if (Sanitized) GTEST_SKIP() << "peak memory is not comparable under sanitizers";
     EXPECT_LT(at200 - at20, FlatKiB)
         << "peak at 20 frames " << at20 << " KiB, at 200 frames " << at200 << " KiB";
   }
