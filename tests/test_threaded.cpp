@@ -281,8 +281,8 @@ TEST(Convolution, FastModeDrawsTheSameTapsWithRepetition) {
   ImagePtr unit = ConstantImage(1, 1, {1, 1, 1, 1});
   tool.Set("Samples", 3).Connect("Kernel", unit.get());
   EXPECT_EQ(PixelAt(tool.Render().get(), 1, 0), PixelAt(src.get(), 1, 1));
-  // Past the longest list held per render, taps are drawn at every pixel.
-  // Every tap reads (1, 2), v = 8.
+  // A count typed far past the slider is held at the largest count a
+  // render takes. Every tap reads (1, 2), v = 8.
   ImagePtr even = ConstantImage(3, 2, {0.25f, 0.25f, 0.25f, 0.5f});
   tool.Set("Samples", (1 << 20) + 1).Connect("Kernel", even.get());
   EXPECT_EQ(PixelAt(tool.Render().get(), 1, 1), (RGBA{4, 8, 0, 1}));

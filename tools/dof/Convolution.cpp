@@ -33,7 +33,7 @@ class Convolution : public ThreadedOperator {
     source_ = ImageValue(image_, req);
     kernel_ = ImageValue(kernelInput_, req);
     fastSwitch_ = NumberValue(sampling_, req);
-    sampleCount_ = TruncatedCount(NumberValue(samples_, req));
+    sampleCount_ = SampleCount(NumberValue(samples_, req));
     ListTaps();
 
     result_ = NewImage({{ImageLike, source_}});

@@ -46,7 +46,7 @@ class DirtyDof : public ThreadedOperator {
     const double focusM = std::fabs(NumberValue(planeOfFocus_, req));
     focusMm_ = focusM * 1000;
     blurSwitch_ = NumberValue(doBlur_, req);
-    sampleCount_ = TruncatedCount(NumberValue(circularSamples_, req));
+    sampleCount_ = SampleCount(NumberValue(circularSamples_, req));
     fNumber_ = NumberValue(fstop_, req);
     focalMm_ = TruncatedCount(NumberValue(focalLength_, req));
     const double width = NumberValue(apertureWidth_, req);
@@ -93,10 +93,6 @@ class DirtyDof : public ThreadedOperator {
     double dy, dx;
   };
 
-  // Longest pattern drawn once per render; a longer one (a count typed far
-  // past the slider) is drawn again at every pixel instead of held.
-  static constexpr int64_t MaxHeldOffsets = int64_t(1) << 20;
-
   double Diameter(float z) const {
     return BlurDiameter(z, static_cast<double>(focalMm_), fNumber_, focusMm_);
   }
@@ -114,27 +110,11 @@ class DirtyDof : public ThreadedOperator {
   void DrawPattern() {
     pattern_.clear();
     const int64_t count = 2 * int64_t(sampleCount_ > 0 ? sampleCount_ : 0);
-    drawPerPixel_ = count > MaxHeldOffsets;
-    if (drawPerPixel_ || blurSwitch_ == 0.0) return;
+    if (blurSwitch_ == 0.0) return;
     pattern_.reserve(count);
     Srand(50);
     for (int64_t i = 0; i < count; ++i) pattern_.push_back(DrawOffset(maxOffset_));
   }
-
-  // The offsets of one pixel, in order.
-  class OffsetStream {
-   public:
-    explicit OffsetStream(const DirtyDof& tool)
-        : next_(tool.pattern_.data()), drawing_(tool.drawPerPixel_), maxOffset_(tool.maxOffset_) {
-      if (drawing_) Srand(50);
-    }
-    Offset Next() { return drawing_ ? DrawOffset(maxOffset_) : *next_++; }
-
-   private:
-    const Offset* next_;
-    bool drawing_;
-    double maxOffset_;
-  };
 
   void RenderPixel(int32_t x, int32_t y, float z, const float* centre, const EdgeReader& source,
                    const EdgeReader& depth, float* out) const {
@@ -147,10 +127,10 @@ class DirtyDof : public ThreadedOperator {
       for (int c = 0; c < 4; ++c) sum[c] += centre[c];
       if (alpha > 0) weight += alpha;
     };
-    OffsetStream offsets(*this);
+    const Offset* offsets = pattern_.data();  // this pixel's offsets, in order
     auto runPass = [&](bool nearerOnly) {
       for (int32_t i = 0; i < sampleCount_; ++i) {
-        const Offset o = offsets.Next();
+        const Offset o = *offsets++;
         const double sy = o.dy + y, sx = o.dx + x;
         const float zs = PixelDepth(depth.At(sx, sy));
         if (nearerOnly && zc <= std::fabs(zs)) {
@@ -206,7 +186,6 @@ class DirtyDof : public ThreadedOperator {
   double farLimit_ = 0;  // 0 when unbounded
   double maxOffset_ = 0;
   std::vector<Offset> pattern_;
-  bool drawPerPixel_ = false;
 };
 
 extern constinit const ToolRecord DirtyDofRecord = {

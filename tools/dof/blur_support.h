@@ -18,6 +18,17 @@ inline int32_t TruncatedCount(double value) {
   return static_cast<int32_t>(value);
 }
 
+// The largest sample count a render takes, far past every slider: a count
+// typed beyond it would keep a render busy for days, so it counts as this.
+constexpr int32_t MaxSampleCount = 1 << 16;
+
+// A sample count typed into a number input: truncated toward zero, NaN as 0,
+// and at most MaxSampleCount.
+inline int32_t SampleCount(double value) {
+  const int32_t count = TruncatedCount(value);
+  return count < MaxSampleCount ? count : MaxSampleCount;
+}
+
 // The whole-pixel index that a position (in pixels) falls on once truncated
 // toward zero, clamped to 0 .. size - 1: the nearest edge pixel for
 // positions outside. Huge and infinite positions saturate; one that is not

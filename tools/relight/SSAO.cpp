@@ -70,7 +70,9 @@ class SSAO : public ThreadedOperator {
   // number) it counts as 1, which also keeps the divisor from being 0.
   static int32_t PassGroups(double quality) {
     if (!(quality >= 1.0)) return 1;
-    if (quality >= 2147483647.0) return INT32_MAX;
+    // Far past the slider (16) a render would never end: at most 4096
+    // groups, 16384 samples a pixel.
+    if (quality >= 4096.0) return 4096;
     return static_cast<int32_t>(quality);
   }
 
