@@ -18,7 +18,10 @@ namespace {
 // division the correctly rounded one of the pixel-by-pixel walk, so the
 // result has its bits. The kernels are built for AVX-512, AVX2 and plain
 // x86-64; the loader picks the widest the processor runs.
-#if defined(__x86_64__) && defined(__ELF__)
+// Not under ThreadSanitizer: a clone's resolver runs while the program or
+// the module is still being relocated, before the sanitizer's hooks that it
+// calls can be reached.
+#if defined(__x86_64__) && defined(__ELF__) && !defined(__SANITIZE_THREAD__)
 #define DividerKernel __attribute__((target_clones("avx512f", "avx2", "default")))
 #else
 #define DividerKernel

@@ -19,7 +19,11 @@
 
 // GCC's clones only: Clang does not clone a row loop that inlines all it
 // calls, and builds the baseline loop alone.
-#if defined(__x86_64__) && defined(__ELF__) && defined(__GNUC__) && !defined(__clang__)
+// Not under ThreadSanitizer: a clone's resolver runs while the program or
+// the module is still being relocated, before the sanitizer's hooks that it
+// calls can be reached.
+#if defined(__x86_64__) && defined(__ELF__) && defined(__GNUC__) && !defined(__clang__) && \
+    !defined(__SANITIZE_THREAD__)
 #define RowClones __attribute__((target_clones("avx2", "default")))
 #else
 #define RowClones

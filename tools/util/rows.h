@@ -19,7 +19,10 @@
 
 #include "host/image.h"
 
-#if defined(__x86_64__) && defined(__ELF__)
+// Not under ThreadSanitizer: a clone's resolver runs while the program or
+// the module is still being relocated, before the sanitizer's hooks that it
+// calls can be reached.
+#if defined(__x86_64__) && defined(__ELF__) && !defined(__SANITIZE_THREAD__)
 #define WideKernel __attribute__((target_clones("avx2", "default")))
 #else
 #define WideKernel
