@@ -1,5 +1,5 @@
-// `vexlan render`: one tool, its settings and images, rendered frame by
-// frame into image files.
+// `vexlan render`: one tool, its settings and images, rendered into image
+// files, frame by frame, several frames at once on as many threads.
 #pragma once
 
 #include <iosfwd>
@@ -65,7 +65,9 @@ struct FrameResult {
 // every image again. Throws RunError (and whatever the render throws).
 FrameResult RenderFrame(Operator& tool, const RenderPlan& plan, int frame);
 
-// The whole command: prints the computed fields of every frame on `out`,
+// The whole command: renders up to the worker thread limit (one per core
+// when unset or 0) of frames at once, each with a tool object of its own;
+// prints the computed fields of every frame on `out`, in frame order,
 // errors on `err`, and returns the exit status (0 when every frame was
 // written, 1 when a file or a render failed, 2 for a bad command).
 int RunRender(const RenderCommand& command, std::ostream& out, std::ostream& err);
