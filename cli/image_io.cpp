@@ -51,3 +51,5 @@ void WriteImageFile(const Image& img, const std::string& path) { Functions().wri
 void WriteFloatImage(const FloatImage& img, const std::string& path) {
   Functions().writeFloat(img, path);
 }
+
+void LimitImageFileThreads(int threads) { Functions().limitThreads(threads); }

@@ -65,11 +65,16 @@ struct FloatImage {
 // 32-bit float, other formats converted by OpenImageIO. Throws RunError.
 void WriteFloatImage(const FloatImage& img, const std::string& path);
 
+// Bounds the threads the image library starts of its own (to read and write
+// the chunks of an EXR file, say) to `threads`; 0 lets it take one per core.
+void LimitImageFileThreads(int threads);
+
 // The table the image file library hands out.
 struct ImageFileFunctions {
   ImagePtr (*read)(const std::string& path, const std::string& layer, double maxPixels);
   void (*checkOutput)(const std::string& path);
   void (*write)(const Image& img, const std::string& path);
   void (*writeFloat)(const FloatImage& img, const std::string& path);
+  void (*limitThreads)(int threads);
 };
 #define VEXLAN_IMAGE_FILES_ENTRY "VexlanImageFileFunctions"

@@ -230,9 +230,10 @@ void WriteFloat(const FloatImage& img, const std::string& path) {
 
   static std::atomic<unsigned> serial{0};
   const fs::path file(path);
-  const fs::path temp =
-      file.parent_path() / ("." + file.stem().string() + ".partial-" + std::to_string(getpid()) +
-                            "-" + std::to_string(serial++) + file.extension().string());
+  std::string tempName(".");
+  tempName += file.stem().string() + ".partial-" + std::to_string(getpid()) + "-" +
+              std::to_string(serial++) + file.extension().string();
+  const fs::path temp = file.parent_path() / tempName;
   auto fail = [&](const std::string& why) {
     std::error_code ignored;
     fs::remove(temp, ignored);
@@ -252,12 +253,17 @@ void WriteFloat(const FloatImage& img, const std::string& path) {
   if (ec) fail(ec.message());
 }
 
+void LimitThreads(int threads) {
+  OIIO::attribute("threads", threads);
+  OIIO::attribute("exr_threads", threads);
+}
+
 }  // namespace
 
 // The library's one entry point: the program looks it up when it first
 // needs a file.
 extern "C" __attribute__((visibility("default"))) const ImageFileFunctions*
 VexlanImageFileFunctions() {
-  static const ImageFileFunctions functions = {Read, CheckOutput, Write, WriteFloat};
+  static const ImageFileFunctions functions = {Read, CheckOutput, Write, WriteFloat, LimitThreads};
   return &functions;
 }

@@ -252,7 +252,12 @@ int RunRender(const RenderCommand& command, std::ostream& out, std::ostream& err
   try {
     const RenderPlan plan = PlanRender(command);
     CheckOutputPath(FramePath(plan.outputPattern, plan.frames.first));
-    if (command.threads) SetWorkerThreadLimit(*command.threads);
+    // The limit holds for every thread of the run: the tools' row workers,
+    // the frames in flight and the image library's own.
+    if (command.threads) {
+      SetWorkerThreadLimit(*command.threads);
+      LimitImageFileThreads(*command.threads);
+    }
     const int64_t count = int64_t(plan.frames.last) - plan.frames.first + 1;
     // One tool object per frame in flight: an object renders one request at
     // a time. The objects are made before any frame starts.
