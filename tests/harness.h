@@ -2,6 +2,8 @@
 // rendered the way the host does it.
 #pragma once
 
+#include <cmath>
+#include <cstring>
 #include <functional>
 #include <memory>
 #include <stdexcept>
@@ -59,6 +61,39 @@ inline RGBA PixelAt(const Image* img, int x, int y) {
 
 inline float FurtherAt(const Image* img, int x, int y, int channel) {
   return img->Group2(x, y)[channel];
+}
+
+// A pass-like image: smooth values in 0 .. 1 and an opaque alpha; further
+// channel c of pixel (x, y) holds x + y + c.
+inline ImagePtr Ramp(int w, int h, const std::vector<std::string>& further = {}) {
+  return MakeImage(
+      w, h,
+      [](int x, int y) {
+        auto v = [&](int c) { return static_cast<float>((x * 7 + y * 13 + c * 5) % 16) / 15.0f; };
+        return RGBA{v(2), v(1), v(0), 1.0f};
+      },
+      further, [](int x, int y, int c) { return static_cast<float>(x + y + c); });
+}
+
+// Every channel of every pixel, bit for bit.
+inline bool SameBytes(const Image* a, const Image* b) {
+  if (a->Width() != b->Width() || a->Height() != b->Height() ||
+      a->ChannelCount() != b->ChannelCount())
+    return false;
+  FltPixel pa, pb;
+  for (int y = 0; y < a->Height(); ++y)
+    for (int x = 0; x < a->Width(); ++x) {
+      a->GetPixel(x, y, pa);
+      b->GetPixel(x, y, pb);
+      if (std::memcmp(pa.Chan, pb.Chan, a->ChannelCount() * sizeof(float)) != 0) return false;
+    }
+  return true;
+}
+
+// Equal values, a NaN equal to a NaN.
+inline bool SameValue(double a, double b) { return a == b || (std::isnan(a) && std::isnan(b)); }
+inline bool SameValues(const RGBA& a, const RGBA& b) {
+  return SameValue(a.r, b.r) && SameValue(a.g, b.g) && SameValue(a.b, b.b) && SameValue(a.a, b.a);
 }
 
 // A tool object built from its record, with its registration in a class list

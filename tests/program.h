@@ -1,8 +1,11 @@
-// Runs a program to its end with its output captured, as a user's shell
-// would: for the tests that drive vexlan from outside.
+// Programs run to their end with their output captured, as a user's shell
+// would, and the image files they read and write: for the tests that drive
+// vexlan from outside.
 #pragma once
 
+#include <OpenImageIO/imageio.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -11,11 +14,28 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
 
 extern char** environ;
+
+// Sanitizer builds run everything several times slower, and the address
+// checker holds freed memory back, so peaks are not comparable there.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr bool Sanitized = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+constexpr bool Sanitized = true;
+#else
+constexpr bool Sanitized = false;
+#endif
+#else
+constexpr bool Sanitized = false;
+#endif
+
+using Args = std::vector<std::string>;
 
 struct ProgramRun {
   int status = -1;  // the exit status, or 128 + the signal that ended it
@@ -30,40 +50,77 @@ inline std::string FileText(const std::filesystem::path& path) {
   return text.str();
 }
 
-// Runs args[0] with the arguments; its output goes through files in
-// `scratch`, which must exist.
-inline ProgramRun RunProgram(const std::vector<std::string>& args,
-                             const std::filesystem::path& scratch) {
-  const std::string outPath = (scratch / "program.out").string();
-  const std::string errPath = (scratch / "program.err").string();
-  posix_spawn_file_actions_t files;
-  posix_spawn_file_actions_init(&files);
-  posix_spawn_file_actions_addopen(&files, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&files, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  posix_spawn_file_actions_addopen(&files, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  std::vector<char*> argv;
-  for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
-  argv.push_back(nullptr);
-
-  ProgramRun run;
-  pid_t pid;
-  if (posix_spawn(&pid, argv[0], &files, nullptr, argv.data(), environ) != 0) {
-    posix_spawn_file_actions_destroy(&files);
-    run.err = "cannot start " + args[0];
-    return run;
-  }
-  posix_spawn_file_actions_destroy(&files);
-  int status = 0;
-  rusage usage{};
-  wait4(pid, &status, 0, &usage);
-  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  run.peakKiB = usage.ru_maxrss;
-  run.out = FileText(outPath);
-  run.err = FileText(errPath);
-  std::filesystem::remove(outPath);
-  std::filesystem::remove(errPath);
-  return run;
+inline void WriteBytes(const std::filesystem::path& path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary) << bytes;
 }
+
+inline std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+inline std::set<std::string> FilesIn(const std::filesystem::path& folder) {
+  std::set<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(folder))
+    names.insert(entry.path().filename());
+  return names;
+}
+
+// Runs every command at once (a program's start-up dominates a small render)
+// and waits for all; output goes through files in `scratch`, which must exist.
+inline std::vector<ProgramRun> RunPrograms(const std::vector<Args>& commands,
+                                           const std::filesystem::path& scratch) {
+  auto capture = [&](size_t i, const char* stream) {
+    return (scratch / (".run" + std::to_string(i) + "." + stream)).string();
+  };
+  std::vector<ProgramRun> runs(commands.size());
+  std::vector<pid_t> pids(commands.size(), -1);
+  for (size_t i = 0; i < commands.size(); ++i) {
+    posix_spawn_file_actions_t files;
+    posix_spawn_file_actions_init(&files);
+    posix_spawn_file_actions_addopen(&files, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&files, 1, capture(i, "out").c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&files, 2, capture(i, "err").c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    std::vector<char*> argv;
+    for (const std::string& arg : commands[i]) argv.push_back(const_cast<char*>(arg.c_str()));
+    argv.push_back(nullptr);
+    if (posix_spawn(&pids[i], argv[0], &files, nullptr, argv.data(), environ) != 0) {
+      pids[i] = -1;
+      runs[i].err = "cannot start " + commands[i][0];
+    }
+    posix_spawn_file_actions_destroy(&files);
+  }
+  for (size_t i = 0; i < commands.size(); ++i) {
+    if (pids[i] < 0) continue;
+    int status = 0;
+    rusage usage{};
+    wait4(pids[i], &status, 0, &usage);
+    runs[i].status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    runs[i].peakKiB = usage.ru_maxrss;
+    runs[i].out = FileText(capture(i, "out"));
+    runs[i].err = FileText(capture(i, "err"));
+    std::filesystem::remove(capture(i, "out"));
+    std::filesystem::remove(capture(i, "err"));
+  }
+  return runs;
+}
+
+inline ProgramRun RunProgram(const Args& args, const std::filesystem::path& scratch) {
+  return RunPrograms({args}, scratch).front();
+}
+
+#ifdef VEXLAN_BIN
+// A vexlan command line with the module of this build.
+inline Args Vexlan(const Args& args) {
+  Args all = {VEXLAN_BIN, "--plugin", VEXLAN_PLUGIN_PATH};
+  all.insert(all.end(), args.begin(), args.end());
+  return all;
+}
+#endif
 
 // A fresh folder under the system's temporary folder, removed with its
 // content when the object goes.
@@ -88,3 +145,52 @@ class ScratchFolder {
  private:
   std::filesystem::path path_;
 };
+
+// Plain float pixels with named channels, as written to or read from a file.
+struct Picture {
+  int width = 0, height = 0;
+  std::vector<std::string> channels;
+  std::vector<float> pixels;
+
+  float At(int x, int y, const std::string& name) const {
+    for (size_t c = 0; c < channels.size(); ++c)
+      if (channels[c] == name) return pixels[(size_t(y) * width + x) * channels.size() + c];
+    ADD_FAILURE() << "no channel " << name;
+    return 0;
+  }
+};
+
+// A w x h RGBA picture of values in 0 .. 1 that repeat every `period`.
+inline Picture PatternPicture(int w, int h, int period = 7) {
+  Picture pic{w, h, {"R", "G", "B", "A"}, std::vector<float>(size_t(w) * h * 4)};
+  for (size_t i = 0; i < pic.pixels.size(); ++i)
+    pic.pixels[i] = static_cast<float>(i % period) / period;
+  return pic;
+}
+
+inline void WriteExr(const std::filesystem::path& path, const Picture& pic) {
+  auto out = OIIO::ImageOutput::create(path.string());
+  ASSERT_TRUE(out);
+  OIIO::ImageSpec spec(pic.width, pic.height, static_cast<int>(pic.channels.size()),
+                       OIIO::TypeDesc::FLOAT);
+  spec.channelnames = pic.channels;
+  ASSERT_TRUE(out->open(path.string(), spec)) << out->geterror();
+  ASSERT_TRUE(out->write_image(OIIO::TypeDesc::FLOAT, pic.pixels.data())) << out->geterror();
+  ASSERT_TRUE(out->close());
+}
+
+inline Picture ReadPicture(const std::filesystem::path& path) {
+  Picture pic;
+  auto in = OIIO::ImageInput::open(path.string());
+  if (!in) {
+    ADD_FAILURE() << "cannot open " << path << ": " << OIIO::geterror();
+    return pic;
+  }
+  const OIIO::ImageSpec& spec = in->spec();
+  pic.width = spec.width;
+  pic.height = spec.height;
+  pic.channels = spec.channelnames;
+  pic.pixels.resize(size_t(spec.width) * spec.height * spec.nchannels);
+  EXPECT_TRUE(in->read_image(0, 0, 0, spec.nchannels, OIIO::TypeDesc::FLOAT, pic.pixels.data()));
+  return pic;
+}

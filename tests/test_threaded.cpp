@@ -1,16 +1,22 @@
-// The tools that render their rows on worker threads: the dirty depth of
-// field, the convolution filter and the screen-space ambient occlusion.
+// The tools that render their rows on worker threads (the dirty depth of
+// field, the convolution filter and the screen-space ambient occlusion), and
+// vexlan rendering several frames of a sequence at once.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <cmath>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <limits>
+#include <numeric>
+#include <stdexcept>
 #include <string>
+#include <thread>
 #include <tuple>
 #include <vector>
 
+#include "cli/frames.h"
 #include "tests/harness.h"
 #include "tests/program.h"
 #include "tools/dof/blur_support.h"
@@ -21,29 +27,6 @@ namespace {
 
 constexpr float Inf = std::numeric_limits<float>::infinity();
 constexpr double NaN = std::numeric_limits<double>::quiet_NaN();
-
-// Every channel of every pixel, bit for bit.
-bool SameBytes(const Image* a, const Image* b) {
-  if (a->Width() != b->Width() || a->Height() != b->Height() ||
-      a->ChannelCount() != b->ChannelCount())
-    return false;
-  FltPixel pa, pb;
-  for (int y = 0; y < a->Height(); ++y)
-    for (int x = 0; x < a->Width(); ++x) {
-      a->GetPixel(x, y, pa);
-      b->GetPixel(x, y, pb);
-      if (std::memcmp(pa.Chan, pb.Chan, a->ChannelCount() * sizeof(float)) != 0) return false;
-    }
-  return true;
-}
-
-ImagePtr RenderWithThreads(ToolHarness& tool, int threads) {
-  const int before = WorkerThreadLimit();
-  SetWorkerThreadLimit(threads);
-  ImagePtr out = tool.Render();
-  SetWorkerThreadLimit(before);
-  return out;
-}
 
 // A Z pass of one depth, but for one pixel.
 ImagePtr DepthImage(int w, int h, float depth, int atX = -1, int atY = -1, float there = 0) {
@@ -221,47 +204,30 @@ TEST(Convolution, FullModeWeighsByKernelAndDividesByPositiveAlphas) {
     const RGBA px[2][2] = {{{1, 1, 1, 1}, {2, 2, 2, 2}}, {{1, 1, 1, -1}, {0.5f, 0.5f, 0.5f, 0}}};
     return px[y][x];
   });
-  ImagePtr src = NumberedImage(3, 4);
-  ToolHarness tool(ConvolutionRecord);
-  tool.Set("Sampling", 0).Connect("Image", src.get()).Connect("Kernel", kernel.get());
-  ImagePtr out = tool.Render();
-  // (0, 0): 7 + 2 x 8 + 4 + 0.5 x 5 over 3; alpha 1 + 2 - 1 + 0.
-  EXPECT_EQ(PixelAt(out.get(), 0, 0), (RGBA{float(29.5 / 3), float(59.0 / 3), 0, float(2.0 / 3)}));
-  // (2, 3): every tap repeats the corner pixel, v = 12.
-  EXPECT_EQ(PixelAt(out.get(), 2, 3), (RGBA{18, 36, 0, float(2.0 / 3)}));
-}
-
-TEST(Convolution, FullModeMatchesTheTapByTapSumAcrossTheWholeImage) {
   // Wide enough for whole blocks of pixels and an edge remainder; the
-  // source's further channel is left at 0.
-  const int w = 37, h = 5, kw = 5, kh = 3;
+  // further channel is not convolved.
   ImagePtr src = MakeImage(
-      w, h,
+      37, 4,
       [](int x, int y) {
-        return RGBA{0.1f * x - y, std::sin(0.3f * x + y), 1.0f / (1 + x + y), 0.5f + 0.1f * y};
+        const float v = 1.0f + x + 3.0f * y;
+        return RGBA{v, 2 * v, 0, 1};
       },
       {"id"}, [](int x, int, int) { return float(x); });
-  ImagePtr kernel = MakeImage(kw, kh, [](int x, int y) {
-    return RGBA{0.3f * x, 0.2f * y + 0.1f, 1.0f / (1 + x), x == 2 ? -0.5f : 0.25f * (x + y)};
-  });
   ToolHarness tool(ConvolutionRecord);
   tool.Set("Sampling", 0).Connect("Image", src.get()).Connect("Kernel", kernel.get());
   ImagePtr out = tool.Render();
-  for (int y = 0; y < h; ++y)
-    for (int x = 0; x < w; ++x) {
-      float sum[4] = {0, 0, 0, 0};
-      double weight = 0;
-      for (int ky = 0; ky < kh; ++ky)
-        for (int kx = 0; kx < kw; ++kx) {
-          const float* k = kernel->Group1(kx, ky);
-          const float* s = src->Group1(std::min(x + kx, w - 1), std::min(y + kh - ky, h - 1));
-          for (int c = 0; c < 4; ++c) sum[c] += k[c] * s[c];
-          if (k[ChanA] > 0) weight += k[ChanA];
-        }
-      for (int c = 0; c < 4; ++c)
-        EXPECT_EQ(out->Group1(x, y)[c], float(sum[c] / weight)) << x << "," << y;
+  // Inside: v(x, y + 2) + 2 v(x + 1, y + 2) + v(x, y + 1) + 0.5 v(x + 1, y + 1)
+  // = 29.5 + 4.5 (x + 3y), over 3; alpha 1 + 2 - 1 + 0 over 3.
+  for (int y = 0; y < 2; ++y)
+    for (int x = 0; x < 36; ++x) {
+      const double sum = 29.5 + 4.5 * (x + 3 * y);
+      EXPECT_EQ(PixelAt(out.get(), x, y),
+                (RGBA{float(sum / 3), float(2 * sum / 3), 0, float(2.0 / 3)}))
+          << x << "," << y;
       EXPECT_EQ(FurtherAt(out.get(), x, y, 0), 0.0f);
     }
+  // (36, 3): every tap repeats the corner pixel, v = 46.
+  EXPECT_EQ(PixelAt(out.get(), 36, 3), (RGBA{69, 138, 0, float(2.0 / 3)}));
 }
 
 TEST(Convolution, FastModeDrawsTheSameTapsWithRepetition) {
@@ -395,7 +361,7 @@ TEST(SSAO, DepthZeroAndHugeRadiiSampleEdgePixels) {
 // ---------------------------------------------------------------------------
 // One input gives one output, whatever the number of threads.
 
-TEST(Threads, EveryToolGivesTheSameBytesOnOneOrEightThreads) {
+TEST(Threads, EveryThreadedToolGivesTheSameBytesOnOneOrEightThreads) {
   const int w = 96, h = 64;
   ImagePtr src = MakeImage(w, h, [](int x, int y) {
     return RGBA{std::sin(x * 0.2f), float(y) / h, float((x * 7 + y * 3) % 11),
@@ -417,9 +383,105 @@ TEST(Threads, EveryToolGivesTheSameBytesOnOneOrEightThreads) {
   full.Set("Sampling", 0).Connect("Image", src.get()).Connect("Kernel", kernel.get());
   ssao.Set("Quality", 2).Set("SampleRad", 25);
   ssao.Connect("Normals", bumps.normals.get()).Connect("Position", bumps.position.get());
-  for (ToolHarness* tool : {&dof, &fast, &full, &ssao})
-    EXPECT_TRUE(SameBytes(RenderWithThreads(*tool, 1).get(), RenderWithThreads(*tool, 8).get()))
+  for (ToolHarness* tool : {&dof, &fast, &full, &ssao}) {
+    SetWorkerThreadLimit(1);
+    ImagePtr one = tool->Render();
+    SetWorkerThreadLimit(8);
+    EXPECT_TRUE(SameBytes(one.get(), tool->Render().get()))
         << tool->Tool().GetRegistry()->ID().Text();
+  }
+  SetWorkerThreadLimit(0);
+}
+
+// Frames of different lengths: frame f takes (f * 7 % 5) ms.
+void RenderFor(int frame) { std::this_thread::sleep_for(std::chrono::milliseconds(frame * 7 % 5)); }
+
+TEST(FramesInFlight, HandOnEveryFrameInOrderWithAtMostTheLimitAtOnce) {
+  for (int inFlight : {1, 2, 3, 8}) {
+    std::atomic<int> active{0}, most{0};
+    std::vector<int> announced, delivered;
+    RenderFramesInOrder(
+        3, 22, inFlight,
+        [&](int worker, int frame) {
+          const int now = ++active;
+          for (int seen = most; now > seen && !most.compare_exchange_weak(seen, now);) {
+          }
+          RenderFor(frame);
+          --active;
+          return std::make_pair(worker, frame * 10);
+        },
+        [&](int frame) { announced.push_back(frame); },
+        [&](int frame, std::pair<int, int> result) {
+          EXPECT_EQ(announced.back(), frame);
+          EXPECT_EQ(result.second, frame * 10);
+          EXPECT_GE(result.first, 0);
+          EXPECT_LT(result.first, inFlight);
+          delivered.push_back(frame);
+        });
+    std::vector<int> expected(20);
+    std::iota(expected.begin(), expected.end(), 3);
+    EXPECT_EQ(delivered, expected) << inFlight << " in flight";
+    EXPECT_LE(most, inFlight);
+    EXPECT_EQ(active, 0);
+  }
+  // Up to the largest frame number.
+  const int last = std::numeric_limits<int>::max();
+  for (int inFlight : {1, 2}) {
+    std::vector<int> delivered;
+    RenderFramesInOrder(
+        last - 2, last, inFlight, [](int, int frame) { return frame; }, [](int) {},
+        [&](int frame, int) { delivered.push_back(frame); });
+    EXPECT_EQ(delivered, (std::vector<int>{last - 2, last - 1, last}));
+  }
+}
+
+TEST(FramesInFlight, RenderTogetherUpToTheLimit) {
+  // Frame 0 finishes only once frame 1 has started: it cannot with one
+  // frame at a time, and must with two.
+  std::atomic<bool> secondStarted{false};
+  bool overlapped = false;
+  RenderFramesInOrder(
+      0, 1, 2,
+      [&](int, int frame) {
+        if (frame == 1) secondStarted = true;
+        const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (frame == 0 && !secondStarted && std::chrono::steady_clock::now() < giveUp)
+          std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        if (frame == 0) overlapped = secondStarted;
+        return frame;
+      },
+      [](int) {}, [](int, int) {});
+  EXPECT_TRUE(overlapped);
+}
+
+TEST(FramesInFlight, FailedFrameStopsTheRangeAfterTheFramesBeforeIt) {
+  for (int inFlight : {1, 2, 4}) {
+    std::atomic<int> active{0}, started{0};
+    std::vector<int> delivered;
+    int announcedLast = -1;
+    try {
+      RenderFramesInOrder(
+          0, 99, inFlight,
+          [&](int, int frame) {
+            ++started;
+            ++active;
+            RenderFor(frame);
+            --active;
+            if (frame == 5 || frame == 7)
+              throw std::runtime_error("frame " + std::to_string(frame));
+            return frame;
+          },
+          [&](int frame) { announcedLast = frame; },
+          [&](int frame, int) { delivered.push_back(frame); });
+      ADD_FAILURE() << "the failure was not passed on";
+    } catch (const std::runtime_error& e) {
+      EXPECT_STREQ(e.what(), "frame 5");  // the first failed frame, not a later one
+    }
+    EXPECT_EQ(delivered, (std::vector<int>{0, 1, 2, 3, 4})) << inFlight << " in flight";
+    EXPECT_EQ(announcedLast, 5);
+    EXPECT_EQ(active, 0);                  // every frame in flight ended before the error came out
+    EXPECT_LE(started, 6 + 4 * inFlight);  // no frame was started after the failure was seen
+  }
 }
 
 namespace fs = std::filesystem;
@@ -436,15 +498,23 @@ void WritePfm(const fs::path& path, const Image* img) {
     }
 }
 
-TEST(Threads, VexlanWritesTheSameFileOnOneOrEightThreads) {
+TEST(Threads, VexlanWritesTheSameFilesAndFieldsOnOneOrSeveralThreads) {
+  // Images and depths that differ from frame to frame, so that a frame
+  // written under another's number would show.
   ScratchFolder scratch("vexlan-threads");
   const fs::path dir = scratch.Path();
   const int w = 48, h = 32;
-  WritePfm(dir / "image.pfm", NumberedImage(w, h).get());
-  WritePfm(dir / "depth.pfm", MakeImage(w, h, [](int x, int y) {
-                                const float d = 0.3f + 0.4f * x + 0.1f * y;
-                                return RGBA{d, d, d, 1};
-                              }).get());
+  for (int frame = 1; frame <= 3; ++frame) {
+    const std::string n = std::to_string(frame);
+    WritePfm(dir / ("image." + n + ".pfm"), MakeImage(w, h, [=](int x, int y) {
+                                              const float v = 1.0f + x + 3.0f * y * frame;
+                                              return RGBA{v, 2 * v, 0, 1};
+                                            }).get());
+    WritePfm(dir / ("depth." + n + ".pfm"), MakeImage(w, h, [=](int x, int y) {
+                                              const float d = 0.3f * frame + 0.4f * x + 0.1f * y;
+                                              return RGBA{d, d, d, 1};
+                                            }).get());
+  }
   WritePfm(dir / "kernel.pfm", MakeImage(5, 5, [](int x, int y) {
                                  const float k = (x - 2) * (x - 2) + (y - 2) * (y - 2) <= 4;
                                  return RGBA{k, k, k, 1};
@@ -453,25 +523,38 @@ TEST(Threads, VexlanWritesTheSameFileOnOneOrEightThreads) {
   WritePfm(dir / "normal01.pfm", bumps.normals.get());
   WritePfm(dir / "position.pfm", bumps.position.get());
   const std::vector<std::vector<std::string>> renders = {
-      {"DirtyDof", "Image", "image.pfm", "Zdepth", "depth.pfm"},
-      {"Convolution", "Image", "image.pfm", "Kernel", "kernel.pfm"},
-      {"SSAO", "Normals", "normal01.pfm", "Position", "position.pfm"}};
-  for (const auto& render : renders) {
-    std::string files[2];
-    for (int run : {0, 1}) {
-      const fs::path out = dir / ("out" + std::to_string(run) + ".exr");
-      std::vector<std::string> args = {VEXLAN_BIN, "--plugin", VEXLAN_PLUGIN_PATH, "render",
-                                       render[0]};
-      for (int i : {1, 3})
+      {"DirtyDof", "Image", "image.#.pfm", "Zdepth", "depth.#.pfm"},
+      {"Convolution", "Image", "image.#.pfm", "Kernel", "kernel.pfm"},
+      {"SSAO", "Normals", "normal01.pfm", "Position", "position.pfm"},
+      {"ZRemapper", "Input", "depth.#.pfm"}};
+  const char* threads[] = {"1", "3", "0"};
+  std::vector<Args> commands;
+  for (const auto& render : renders)
+    for (const char* n : threads) {
+      Args args = {
+          "render",    render[0], "--frames", "1-3",
+          "--threads", n,         "--output", (dir / (render[0] + "-" + n + ".#.exr")).string()};
+      for (size_t i = 1; i < render.size(); i += 2)
         args.insert(args.end(), {"--input", render[i] + "=" + (dir / render[i + 1]).string()});
-      args.insert(args.end(), {"--output", out.string(), "--threads", run == 0 ? "1" : "8"});
-      const ProgramRun ran = RunProgram(args, dir);
-      ASSERT_EQ(ran.status, 0) << ran.err;
-      files[run] = FileText(out);  // every byte: outputs carry no time stamp
+      commands.push_back(Vexlan(args));
     }
-    EXPECT_FALSE(files[0].empty()) << render[0];
-    EXPECT_TRUE(files[0] == files[1]) << render[0];
+  const std::vector<ProgramRun> runs = RunPrograms(commands, dir);
+  for (size_t r = 0; r < renders.size(); ++r) {
+    const std::string& tool = renders[r][0];
+    for (size_t t = 0; t < 3; ++t) {
+      ASSERT_EQ(runs[r * 3 + t].status, 0) << tool << ": " << runs[r * 3 + t].err;
+      EXPECT_EQ(runs[r * 3 + t].out, runs[r * 3].out) << tool << " on " << threads[t];
+    }
+    for (int frame = 1; frame <= 3; ++frame) {
+      const std::string file = std::string(".") + std::to_string(frame) + ".exr";
+      const std::string one = FileText(dir / (tool + "-1" + file));  // outputs carry no time stamp
+      EXPECT_FALSE(one.empty()) << tool;
+      EXPECT_TRUE(one == FileText(dir / (tool + "-3" + file))) << tool << " frame " << frame;
+      EXPECT_TRUE(one == FileText(dir / (tool + "-0" + file))) << tool << " frame " << frame;
+    }
   }
+  EXPECT_EQ(Lines(runs[9].out).size(), 3u * 6u);  // the remapper's fields after each frame
+  EXPECT_NE(FileText(dir / "DirtyDof-1.1.exr"), FileText(dir / "DirtyDof-1.2.exr"));
 }
 
 }  // namespace
