@@ -1,8 +1,9 @@
-// The user guide (docs/tools/) against the program it describes: every page
-// lists its tool's inputs as the tool declares them, every picture and link
-// it shows exists, and every `vexlan render` command it shows is a step of
-// the demo, runs on the demo's passes, prints what the page says it prints
-// and writes what the demo writes.
+// The demo and the user guide (docs/tools/) against the program they
+// describe: the demo writes its scene's passes; every page lists its tool's
+// inputs as the tool declares them, every picture and link it shows exists,
+// and every `vexlan render` command it shows is a step of the demo, runs on
+// the demo's passes, prints what the page says it prints and writes what the
+// demo writes, byte for byte, on one thread where the demo used them all.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -25,13 +26,6 @@ namespace fs = std::filesystem;
 namespace {
 
 const fs::path Guide = fs::path(VEXLAN_SOURCE_DIR) / "docs" / "tools";
-
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
-}
 
 bool StartsWith(const std::string& text, const std::string& start) {
   return text.compare(0, start.size(), start) == 0;
@@ -211,10 +205,11 @@ TEST(GuidePages, EachToolHasAPageListingItsInputsInPageOrder) {
     SCOPED_TRACE(rec->name);
     const fs::path page = Guide / (std::string(rec->name) + ".md");
     ASSERT_TRUE(fs::exists(page)) << "no page " << page;
-    EXPECT_NE(index.find("(" + page.filename().string() + ")"), std::string::npos)
+    EXPECT_NE(index.find(std::string("(") + page.filename().string() + ")"), std::string::npos)
         << "the guide's index does not link " << page.filename();
-    EXPECT_NE(FileText(page).find("Registry ID `" + std::string(rec->registryId) + "`"),
+    EXPECT_NE(FileText(page).find(std::string("Registry ID `") + rec->registryId + "`"),
               std::string::npos);
+    EXPECT_FALSE(CommandsOf(page).empty()) << "the page shows no command";
 
     ToolHarness tool(*rec);
     const auto& inputs = tool.Tool().Inputs();
@@ -234,7 +229,7 @@ TEST(GuidePages, EachToolHasAPageListingItsInputsInPageOrder) {
           EXPECT_EQ(given, "–") << "labels and images have no default";
           break;
         case InputKind::Choice:
-          EXPECT_EQ(given, "\"" + std::string(in.ChoiceValue().Text()) + "\"");
+          EXPECT_EQ(given, std::string("\"") + in.ChoiceValue().Text() + "\"");
           break;
         case InputKind::Number: {
           char* end = nullptr;
@@ -288,26 +283,48 @@ TEST(GuidePages, EveryLinkAndPictureTheyShowIsThereAndPicturesAreSmall) {
   EXPECT_NE(readme.find("](docs/tools/img/contact_sheet.png)"), std::string::npos);
 }
 
-TEST(GuideCommands, AreTheDemoStepsAndEachRunsOnTheDemoPasses) {
+TEST(Demo, WritesTheSceneAndItsStepsWhichTheGuideShowsAndWhichGiveTheSameBytesOnOneThread) {
   ScratchFolder scratch("vexlan-guide");
-  const fs::path demo = scratch.Path() / "demo", demoResults = scratch.Path() / "demo-results";
-  const ProgramRun demoRun =
-      RunProgram({VEXLAN_BIN, "demo", "--out", demo.string()}, scratch.Path());
+  const fs::path demo = scratch.Path() / "demo", results = scratch.Path() / "demo-results";
+  const ProgramRun demoRun = RunProgram(Vexlan({"demo", "--out", demo.string()}), scratch.Path());
   ASSERT_EQ(demoRun.status, 0) << demoRun.out << demoRun.err;
+  fs::copy(demo, results);  // kept aside: the guide's commands write into the demo's folder
 
-  // The demo's steps, as it prints them, and their results, kept aside.
+  for (std::string pass : {"beauty", "depth", "position", "normal", "normal01", "uv", "motion",
+                           "left", "right", "kernel", "texture", "zdevider"}) {
+    EXPECT_TRUE(fs::exists(results / (pass + ".exr"))) << pass;
+    EXPECT_TRUE(fs::exists(results / (pass + ".png"))) << pass;
+  }
+  // Depth in metres, one channel, from the near sphere to the far wall.
+  const Picture depth = ReadPicture(results / "depth.exr");
+  ASSERT_EQ(depth.channels, std::vector<std::string>{"Z"});
+  const auto [low, high] = std::minmax_element(depth.pixels.begin(), depth.pixels.end());
+  EXPECT_GT(*low, 2.5f);
+  EXPECT_LT(*low, 4.0f);
+  EXPECT_GT(*high, 35.0f);
+  EXPECT_LE(*high, 40.5f);
+  // The kernel is a disc: opaque in the middle, clear in the corners.
+  const Picture kernel = ReadPicture(results / "kernel.exr");
+  EXPECT_EQ(kernel.width, 9);
+  EXPECT_EQ(kernel.At(4, 4, "A"), 1.0f);
+  EXPECT_EQ(kernel.At(0, 0, "A"), 0.0f);
+  const Picture normal = ReadPicture(results / "normal.exr");
+  const float nx = normal.At(100, 300, "R"), ny = normal.At(100, 300, "G"),
+              nz = normal.At(100, 300, "B");
+  EXPECT_NEAR(nx * nx + ny * ny + nz * nz, 1.0f, 1e-4f);
+
   std::map<std::string, std::string> demoSteps;  // step -> its command
-  fs::create_directories(demoResults);
   for (const std::string& line : Lines(demoRun.out)) {
     if (!StartsWith(line, "vexlan render ")) continue;
     const auto words = ShellWords(line);
     ASSERT_TRUE(words) << line;
     demoSteps[Step(*words)] = line;
-    fs::copy_file(demo / OutputOf(*words), demoResults / OutputOf(*words));
   }
   ASSERT_FALSE(demoSteps.empty()) << demoRun.out;
 
   std::set<std::string> shown;
+  std::vector<GuideCommand> commands;
+  std::vector<Args> runs;
   for (const fs::path& page : Pages())
     for (const GuideCommand& command : CommandsOf(page)) {
       SCOPED_TRACE(command.page + ": " + command.text);
@@ -316,23 +333,28 @@ TEST(GuideCommands, AreTheDemoStepsAndEachRunsOnTheDemoPasses) {
       const std::string step = Step(*words);
       EXPECT_TRUE(demoSteps.count(step)) << "not one of the demo's steps";
       EXPECT_TRUE(shown.insert(step).second) << "shown twice";
-
       // Run in the demo's folder, where the command's paths lead.
-      std::vector<std::string> args = {"/usr/bin/env", "-C", demo.string(), VEXLAN_BIN};
+      Args args = {"/usr/bin/env", "-C", demo.string(), VEXLAN_BIN};
       args.insert(args.end(), words->begin() + 1, words->end());
-      const ProgramRun run = RunProgram(args, scratch.Path());
-      ASSERT_EQ(run.status, 0) << run.err;
-      EXPECT_EQ(run.err, "");
-      EXPECT_EQ(run.out, command.prints.value_or("")) << "what the command prints";
-
-      const std::string output = OutputOf(*words);
-      const std::string written = FileText(demo / output);
-      EXPECT_FALSE(written.empty()) << output;
-      EXPECT_TRUE(written == FileText(demoResults / output))
-          << output << " differs from what the demo wrote";
+      args.insert(args.end(), {"--threads", "1"});
+      commands.push_back(command);
+      runs.push_back(args);
     }
   for (const auto& [step, line] : demoSteps)
     EXPECT_TRUE(shown.count(step)) << "the demo step is not in the guide: " << line;
+
+  const std::vector<ProgramRun> ran = RunPrograms(runs, scratch.Path());
+  for (size_t i = 0; i < ran.size(); ++i) {
+    SCOPED_TRACE(commands[i].page + ": " + commands[i].text);
+    ASSERT_EQ(ran[i].status, 0) << ran[i].err;
+    EXPECT_EQ(ran[i].err, "");
+    EXPECT_EQ(ran[i].out, commands[i].prints.value_or("")) << "what the command prints";
+    const std::string output = OutputOf(*ShellWords(commands[i].text));
+    const std::string written = FileText(demo / output);
+    EXPECT_FALSE(written.empty()) << output;
+    EXPECT_TRUE(written == FileText(results / output))
+        << output << " differs from what the demo wrote";
+  }
 }
 
 }  // namespace
