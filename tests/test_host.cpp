@@ -23,7 +23,7 @@ TEST(TextIDs, EqualTextsAreOneIdentifier) {
   EXPECT_TRUE(TextID() == "");
 }
 
-TEST(TagLists, ReadBackByKindAndEndWithZeroTag) {
+TEST(TagLists, ReadBackByKindEndWithZeroTagAndRejectAValueOfAnotherKind) {
   TagList tags{{Default, 2.5},
                {RangeMin, 0.0},
                {Integer, 1},
@@ -44,41 +44,33 @@ TEST(TagLists, ReadBackByKindAndEndWithZeroTag) {
   EXPECT_EQ(tags[3].ValueText(), "\"Light\"");
   EXPECT_EQ(TagName(InputFlagA), "InputFlagA");
   EXPECT_EQ(TagName(0x12345678), "0x12345678");
-}
-
-TEST(TagLists, RejectAValueOfAnotherKind) {
   EXPECT_THROW(TagItem(Default, 1), std::logic_error);          // a double tag given an integer
   EXPECT_THROW(TagItem(Integer, 1.0), std::logic_error);        // an integer tag given a double
   EXPECT_THROW(TagItem(DataType, "Number"), std::logic_error);  // an ID tag given a text
 }
 
-TEST(Images, KeepTheirSizeAndFurtherChannels) {
-  ImagePtr img(NewImage(5, 3, {"Z", "mask"}));
-  EXPECT_EQ(img->Width(), 5);
-  EXPECT_EQ(img->Height(), 3);
+TEST(Images, KeepTheirSizeAndFurtherChannelsAndFillClearsThem) {
+  ImagePtr img = MakeImage(
+      5, 3,
+      [](int, int) {
+        return RGBA{9, 9, 9, 9};
+      },
+      {"Z", "mask"}, [](int, int, int) { return 5.0f; });
   EXPECT_EQ(img->ChannelCount(), 6);
   ImagePtr like(NewImage({{ImageLike, static_cast<const void*>(img.get())}}));
   EXPECT_EQ(like->Width(), 5);
   EXPECT_EQ(like->Height(), 3);
-  EXPECT_EQ(like->FurtherNames(), img->FurtherNames());
+  EXPECT_EQ(like->FurtherNames(), (std::vector<std::string>{"Z", "mask"}));
   EXPECT_EQ(NewImage(TagList()), nullptr);
   ImagePtr negative(NewImage(-4, -1));
   EXPECT_EQ(negative->Width(), 0);
   EXPECT_EQ(negative->Height(), 0);
-}
 
-TEST(Images, FillSetsColourAndClearsFurtherChannels) {
-  ImagePtr img = MakeImage(
-      3, 2,
-      [](int, int) {
-        return RGBA{9, 9, 9, 9};
-      },
-      {"Z"}, [](int, int, int) { return 5.0f; });
   img->Fill(0.25f, 0.5f, 0.75f, 1.0f);
-  for (int y = 0; y < 2; ++y)
-    for (int x = 0; x < 3; ++x) {
+  for (int y = 0; y < 3; ++y)
+    for (int x = 0; x < 5; ++x) {
       EXPECT_EQ(PixelAt(img.get(), x, y), (RGBA{0.25f, 0.5f, 0.75f, 1.0f}));
-      EXPECT_EQ(FurtherAt(img.get(), x, y, 0), 0.0f);
+      EXPECT_EQ(FurtherAt(img.get(), x, y, 1), 0.0f);
     }
   // Slot order of the record: blue, green, red, alpha.
   EXPECT_EQ(img->Group1(2, 1)[ChanB], 0.75f);
@@ -125,11 +117,6 @@ TEST(Cursors, WalkRowsAndCarryFurtherChannels) {
   }
 }
 
-// 4 x 3 image whose red is the column and green the row.
-ImagePtr Grid() {
-  return MakeImage(4, 3, [](int x, int y) { return RGBA{float(x), float(y), 0, 1}; });
-}
-
 std::pair<float, float> At(void (Image::*sample)(int32_t, int32_t, FltPixel&) const,
                            const Image* img, double x, double y) {
   FltPixel px;
@@ -137,40 +124,34 @@ std::pair<float, float> At(void (Image::*sample)(int32_t, int32_t, FltPixel&) co
   return {px.R(), px.G()};
 }
 
-TEST(Sampling, InsideAllThreeGiveThePixel) {
-  ImagePtr img = Grid();
-  for (auto sample : {&Image::SamplePixelD, &Image::SamplePixelW, &Image::SamplePixelB}) {
-    EXPECT_EQ(At(sample, img.get(), 2, 1), (std::pair{2.0f, 1.0f}));
-    EXPECT_EQ(At(sample, img.get(), 3.99, 2.5), (std::pair{3.0f, 2.0f}));  // the pixel it lies in
-  }
-}
-
-TEST(Sampling, OutsideEachFollowsItsEdgeRule) {
-  ImagePtr img = Grid();
-  EXPECT_EQ(At(&Image::SamplePixelD, img.get(), -5, 7), (std::pair{0.0f, 2.0f}));
-  EXPECT_EQ(At(&Image::SamplePixelD, img.get(), 9, -1), (std::pair{3.0f, 0.0f}));
-  EXPECT_EQ(At(&Image::SamplePixelW, img.get(), 5, 4), (std::pair{1.0f, 1.0f}));
-  EXPECT_EQ(At(&Image::SamplePixelW, img.get(), -1, -1), (std::pair{3.0f, 2.0f}));
-  EXPECT_EQ(At(&Image::SamplePixelW, img.get(), -9, -4), (std::pair{3.0f, 2.0f}));
-  EXPECT_EQ(At(&Image::SamplePixelW, img.get(), -0.5, 0), (std::pair{3.0f, 0.0f}));
+TEST(Sampling, InsideGivesThePixelAndOutsideEachFollowsItsEdgeRule) {
+  // 4 x 3; red is the column and green the row.
+  ImagePtr img = MakeImage(4, 3, [](int x, int y) { return RGBA{float(x), float(y), 0, 1}; });
+  const auto D = &Image::SamplePixelD, W = &Image::SamplePixelW, B = &Image::SamplePixelB;
+  const struct {
+    decltype(D) sample;
+    double x, y;
+    float r, g;
+  } cases[] = {
+      {D, 2, 1, 2, 1},      {W, 2, 1, 2, 1},      {B, 2, 1, 2, 1}, {D, 3.99, 2.5, 3, 2},
+      {W, 3.99, 2.5, 3, 2}, {B, 3.99, 2.5, 3, 2},  // the pixel it lies in
+      {D, -5, 7, 0, 2},     {D, 9, -1, 3, 0},     {W, 5, 4, 1, 1}, {W, -1, -1, 3, 2},
+      {W, -9, -4, 3, 2},    {W, -0.5, 0, 3, 0},   {B, 4, 0, 0, 0}, {B, -0.01, 0, 0, 0},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(At(c.sample, img.get(), c.x, c.y), (std::pair{c.r, c.g})) << c.x << ", " << c.y;
   FltPixel px;
   std::fill_n(px.Chan, MaxChannels, 7.0f);
-  img->SamplePixelB(ToFixed(4), ToFixed(0), px);
-  EXPECT_EQ(px.R(), 0.0f);
-  EXPECT_EQ(px.A(), 0.0f);
   img->SamplePixelB(ToFixed(-0.01), ToFixed(0), px);
   EXPECT_EQ(px.A(), 0.0f);
-}
 
-TEST(Sampling, NoPositionReadsOutsideTheImage) {
-  // Under the address sanitizer any read outside the pixels fails this test.
-  ImagePtr img = Grid();
+  // No position reads outside the image (the address sanitizer watches).
   ImagePtr empty(NewImage(0, 0));
   const double hostile[] = {NaN,          Inf,           -Inf,    1e300,   -1e300,
                             2147483647.0, -2147483648.0, 32767.9, -32768.5};
   for (double x : hostile)
     for (double y : hostile)
-      for (auto sample : {&Image::SamplePixelD, &Image::SamplePixelW, &Image::SamplePixelB}) {
+      for (auto sample : {D, W, B}) {
         auto [r, g] = At(sample, img.get(), x, y);
         EXPECT_TRUE(r >= 0.0f && r <= 3.0f && g >= 0.0f && g <= 2.0f);
         EXPECT_EQ(At(sample, empty.get(), x, y), (std::pair{0.0f, 0.0f}));
