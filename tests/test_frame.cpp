@@ -63,11 +63,17 @@ class Module {
   void* handle_;
 };
 
-TEST(Module, RegistersTheFourteenToolsInOrderWithTheirRecords) {
+TEST(Module, RegistersTheFourteenToolsInOrderWithTheirRecordsAndTheCommonPageShape) {
   const size_t before = ClassRegistry.Size();
   Module module;
   ASSERT_TRUE(module.Loaded()) << dlerror();
   ASSERT_EQ(ClassRegistry.Size(), before + 14);
+  EXPECT_STREQ(ClassRegistry.Find("Quillmoor.DirtyDof")->Name(), "DirtyDOF");
+  EXPECT_EQ(ClassRegistry.Find("Quillmoor.Falloff")->ClassName(), "Fallof");
+  EXPECT_EQ(ClassRegistry.Find("Quillmoor.IntuitiveRelighter")->ClassName(), "Relight");
+  EXPECT_EQ(ClassRegistry.Find("relight"), ClassRegistry.Find("IntuitiveRelighter"));
+  EXPECT_EQ(ClassRegistry.Find("dirtydof"), ClassRegistry.Find("Quillmoor.DirtyDof"));
+  EXPECT_EQ(ClassRegistry.Find("Quillmoor.Nothing"), nullptr);
   for (size_t i = 0; i < 14; ++i) {
     const Registry& reg = *ClassRegistry.Records()[before + i];
     const Expected& want = Records[i];
@@ -101,43 +107,9 @@ TEST(Module, RegistersTheFourteenToolsInOrderWithTheirRecords) {
     EXPECT_EQ(tile->First(), 0x002B2A27u);
     EXPECT_EQ(tile->Second(), 0x007A0CE8u);
     EXPECT_EQ(reg.Tags().GetPointer(RegBaseClass), &ThreadedOperator::ClassID);
-  }
-}
 
-TEST(Module, FindsToolsByRegistryIDNameOrClassName) {
-  Module module;
-  ASSERT_TRUE(module.Loaded());
-  EXPECT_STREQ(ClassRegistry.Find("Quillmoor.DirtyDof")->Name(), "DirtyDOF");
-  EXPECT_EQ(ClassRegistry.Find("Quillmoor.Falloff")->ClassName(), "Fallof");
-  EXPECT_EQ(ClassRegistry.Find("Quillmoor.IntuitiveRelighter")->ClassName(), "Relight");
-  EXPECT_EQ(ClassRegistry.Find("relight"), ClassRegistry.Find("IntuitiveRelighter"));
-  EXPECT_EQ(ClassRegistry.Find("dirtydof"), ClassRegistry.Find("Quillmoor.DirtyDof"));
-  EXPECT_EQ(ClassRegistry.Find("Quillmoor.Nothing"), nullptr);
-}
-
-TEST(Module, UnloadingRemovesTheRecordsInReverseOrder) {
-  const std::vector<Registry*> before = ClassRegistry.Records();
-  for (int cycle = 0; cycle < 3; ++cycle) {
-    Module module;
-    ASSERT_TRUE(module.Loaded());
-    std::vector<std::string> removed;
-    ClassRegistry.SetObserver([&](RegistryList::Event event, const Registry& reg) {
-      if (event == RegistryList::Event::Removed) removed.push_back(reg.ID().Text());
-    });
-    module.Close();
-    ClassRegistry.SetObserver(nullptr);
-    ASSERT_EQ(removed.size(), 14u);
-    for (size_t i = 0; i < 14; ++i) EXPECT_EQ(removed[i], Records[13 - i].id);
-    EXPECT_EQ(ClassRegistry.Records(), before);
-  }
-}
-
-TEST(Module, EveryToolHasTheCommonPageShape) {
-  Module module;
-  ASSERT_TRUE(module.Loaded());
-  for (const Expected& want : Records) {
-    SCOPED_TRACE(want.id);
-    Operator* tool = ClassRegistry.Find(want.id)->Create();
+    // The common page shape.
+    Operator* tool = reg.Create();
     ASSERT_NE(tool, nullptr);
     EXPECT_EQ(tool->Pages(), std::vector<std::string>{"Settings"});
     ASSERT_FALSE(tool->Inputs().empty());
@@ -164,6 +136,23 @@ TEST(Module, EveryToolHasTheCommonPageShape) {
     }
     EXPECT_TRUE(imagesStarted);
     tool->Recycle();
+  }
+}
+
+TEST(Module, UnloadingRemovesTheRecordsInReverseOrder) {
+  const std::vector<Registry*> before = ClassRegistry.Records();
+  for (int cycle = 0; cycle < 3; ++cycle) {
+    Module module;
+    ASSERT_TRUE(module.Loaded());
+    std::vector<std::string> removed;
+    ClassRegistry.SetObserver([&](RegistryList::Event event, const Registry& reg) {
+      if (event == RegistryList::Event::Removed) removed.push_back(reg.ID().Text());
+    });
+    module.Close();
+    ClassRegistry.SetObserver(nullptr);
+    ASSERT_EQ(removed.size(), 14u);
+    for (size_t i = 0; i < 14; ++i) EXPECT_EQ(removed[i], Records[13 - i].id);
+    EXPECT_EQ(ClassRegistry.Records(), before);
   }
 }
 
