@@ -102,6 +102,21 @@ class HostileSettings : public testing::TestWithParam<NamedTool> {
     return std::string(GetParam().className) + " " + what;
   }
 
+  // Renders with imageFor(i, input) on image input i, or nothing where it
+  // gives null, and keeps what broke.
+  void Try(const std::string& what, const std::function<ImagePtr(size_t, const Input&)>& imageFor) {
+    const std::string named = Name(what);
+    watchdog_.Case(named);
+    HostileCase c(GetParam());
+    const std::vector<Input*> inputs = c.ImageInputs();
+    for (size_t i = 0; i < inputs.size(); ++i)
+      if (ImagePtr img = imageFor(i, *inputs[i])) {
+        inputs[i]->Connect(img.get());
+        c.images.push_back(std::move(img));
+      }
+    Expect(c.Check(named));
+  }
+
   Watchdog watchdog_{CaseSeconds};
   std::vector<std::string> failures_;
 };
@@ -174,56 +189,29 @@ TEST_P(HostileSettings, ImagesEmptyTinyMismatchedAliasedOrNotFiniteRenderSafely)
          return Ramp(w, h, {"Z", "P.x", "P.y"});
        }}};
 
-  // Every image input alike.
   for (const auto& [sizeName, size] : sizes)
     for (const auto& [contentName, make] : contents) {
-      const std::string what = Name(std::string("images of ") + sizeName + ", " + contentName);
-      watchdog_.Case(what);
-      HostileCase c(GetParam());
-      for (Input* in : c.ImageInputs()) {
-        c.images.push_back(make(size.first, size.second));
-        in->Connect(c.images.back().get());
-      }
-      Expect(c.Check(what));
+      const auto [w, h] = size;
+      const Maker& maker = make;
+      Try(std::string("images of ") + sizeName + ", " + contentName,
+          [&](size_t, const Input&) { return maker(w, h); });
     }
-
   // One input of another size than the others, in turn, larger and smaller.
   const size_t inputCount = HostileCase(GetParam()).ImageInputs().size();
   for (size_t odd = 0; odd < inputCount; ++odd)
     for (auto [w, h] : {std::pair{9, 2}, std::pair{2, 9}, std::pair{1, 1}, std::pair{0, 3}}) {
-      const std::string what =
-          Name("image input " + std::to_string(odd) + " of " + std::to_string(w) + " x " +
-               std::to_string(h) + ", the others 6 x 5");
-      watchdog_.Case(what);
-      HostileCase c(GetParam());
-      std::vector<Input*> inputs = c.ImageInputs();
-      for (size_t i = 0; i < inputs.size(); ++i) {
-        c.images.push_back(i == odd ? Ramp(w, h) : Ramp(6, 5));
-        inputs[i]->Connect(c.images.back().get());
-      }
-      Expect(c.Check(what));
+      const int oddW = w, oddH = h;
+      Try("image input " + std::to_string(odd) + " of " + std::to_string(w) + " x " +
+              std::to_string(h) + ", the others 6 x 5",
+          [&](size_t i, const Input&) { return i == odd ? Ramp(oddW, oddH) : Ramp(6, 5); });
     }
-
-  // One image on every input, and the optional inputs left unconnected.
-  {
-    const std::string what = Name("one image on every input");
-    watchdog_.Case(what);
-    HostileCase c(GetParam());
-    c.images.push_back(Ramp(6, 5));
-    for (Input* in : c.ImageInputs()) in->Connect(c.images.back().get());
-    Expect(c.Check(what));
-  }
-  {
-    const std::string what = Name("optional inputs unconnected");
-    watchdog_.Case(what);
-    HostileCase c(GetParam());
-    for (Input* in : c.ImageInputs())
-      if (in->IsRequired()) {
-        c.images.push_back(Ramp(6, 5));
-        in->Connect(c.images.back().get());
-      }
-    Expect(c.Check(what));
-  }
+  ImagePtr shared = Ramp(6, 5);
+  Try("one image on every input", [&](size_t, const Input&) {
+    shared->Use();
+    return ImagePtr(shared.get());
+  });
+  Try("optional inputs unconnected",
+      [](size_t, const Input& in) { return in.IsRequired() ? Ramp(6, 5) : nullptr; });
 }
 
 INSTANTIATE_TEST_SUITE_P(AllTools, HostileSettings, testing::ValuesIn(AllTools()),
@@ -267,16 +255,9 @@ class FaultyTool : public ThreadedOperator {
 };
 
 TEST(RenderChecks, CatchToolsThatChangeTheirInputHoldItOrDependOnThreads) {
-  const ToolRecord rec = {.registryId = "Test.Faulty",
-                          .name = "Faulty",
-                          .category = "Test",
-                          .shortName = "Faulty",
-                          .description = "",
-                          .buildText = "",
-                          .regInt4 = 0,
-                          .regInt3 = std::nullopt,
-                          .regInt19 = std::nullopt,
-                          .factory = Factory<FaultyTool>};
+  const ToolRecord rec = {
+      "Test.Faulty", "Faulty",           "Test", "Faulty", "", "", 0, std::nullopt,
+      std::nullopt,  Factory<FaultyTool>};
   const std::pair<FaultyTool::Fault, std::string> cases[] = {
       {FaultyTool::WritesIntoItsInput, "an input image was changed"},
       {FaultyTool::KeepsAHoldOnItsInput,
