@@ -186,17 +186,6 @@ TEST(DirtyDof, BleedThresholdChangesNothing) {
 // ---------------------------------------------------------------------------
 // Convolution.
 
-TEST(Convolution, UnitKernelInFullModeReadsTheRowBelow) {
-  ImagePtr src = NumberedImage(3, 3), kernel = ConstantImage(1, 1, {1, 1, 1, 1});
-  ToolHarness tool(ConvolutionRecord);
-  tool.Set("Sampling", 0).Connect("Image", src.get()).Connect("Kernel", kernel.get());
-  ImagePtr out = tool.Render();
-  for (int y = 0; y < 3; ++y)
-    for (int x = 0; x < 3; ++x)
-      EXPECT_EQ(PixelAt(out.get(), x, y), PixelAt(src.get(), x, std::min(y + 1, 2)))
-          << x << "," << y;
-}
-
 TEST(Convolution, FullModeWeighsByKernelAndDividesByPositiveAlphas) {
   // Kernel row 0 (on source row y + 2): 1 (alpha 1), 2 (alpha 2); row 1 (on
   // row y + 1): 1 (alpha -1), 0.5 (alpha 0). Only alphas 1 and 2 weigh.
