@@ -11,6 +11,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -68,43 +69,48 @@ inline std::set<std::string> FilesIn(const std::filesystem::path& folder) {
   return names;
 }
 
-// Runs every command at once (a program's start-up dominates a small render)
-// and waits for all; output goes through files in `scratch`, which must exist.
+// Runs the commands several at a time (a program's start-up dominates a
+// small render) and waits for all; output goes through files in `scratch`,
+// which must exist. Sanitized programs take much more memory: fewer at once.
 inline std::vector<ProgramRun> RunPrograms(const std::vector<Args>& commands,
                                            const std::filesystem::path& scratch) {
   auto capture = [&](size_t i, const char* stream) {
     return (scratch / (".run" + std::to_string(i) + "." + stream)).string();
   };
+  const size_t atOnce = Sanitized ? 2 : 8;
   std::vector<ProgramRun> runs(commands.size());
   std::vector<pid_t> pids(commands.size(), -1);
-  for (size_t i = 0; i < commands.size(); ++i) {
-    posix_spawn_file_actions_t files;
-    posix_spawn_file_actions_init(&files);
-    posix_spawn_file_actions_addopen(&files, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&files, 1, capture(i, "out").c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&files, 2, capture(i, "err").c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    std::vector<char*> argv;
-    for (const std::string& arg : commands[i]) argv.push_back(const_cast<char*>(arg.c_str()));
-    argv.push_back(nullptr);
-    if (posix_spawn(&pids[i], argv[0], &files, nullptr, argv.data(), environ) != 0) {
-      pids[i] = -1;
-      runs[i].err = "cannot start " + commands[i][0];
+  for (size_t first = 0; first < commands.size(); first += atOnce) {
+    const size_t end = std::min(commands.size(), first + atOnce);
+    for (size_t i = first; i < end; ++i) {
+      posix_spawn_file_actions_t files;
+      posix_spawn_file_actions_init(&files);
+      posix_spawn_file_actions_addopen(&files, 0, "/dev/null", O_RDONLY, 0);
+      posix_spawn_file_actions_addopen(&files, 1, capture(i, "out").c_str(),
+                                       O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      posix_spawn_file_actions_addopen(&files, 2, capture(i, "err").c_str(),
+                                       O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      std::vector<char*> argv;
+      for (const std::string& arg : commands[i]) argv.push_back(const_cast<char*>(arg.c_str()));
+      argv.push_back(nullptr);
+      if (posix_spawn(&pids[i], argv[0], &files, nullptr, argv.data(), environ) != 0) {
+        pids[i] = -1;
+        runs[i].err = "cannot start " + commands[i][0];
+      }
+      posix_spawn_file_actions_destroy(&files);
     }
-    posix_spawn_file_actions_destroy(&files);
-  }
-  for (size_t i = 0; i < commands.size(); ++i) {
-    if (pids[i] < 0) continue;
-    int status = 0;
-    rusage usage{};
-    wait4(pids[i], &status, 0, &usage);
-    runs[i].status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    runs[i].peakKiB = usage.ru_maxrss;
-    runs[i].out = FileText(capture(i, "out"));
-    runs[i].err = FileText(capture(i, "err"));
-    std::filesystem::remove(capture(i, "out"));
-    std::filesystem::remove(capture(i, "err"));
+    for (size_t i = first; i < end; ++i) {
+      if (pids[i] < 0) continue;
+      int status = 0;
+      rusage usage{};
+      wait4(pids[i], &status, 0, &usage);
+      runs[i].status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+      runs[i].peakKiB = usage.ru_maxrss;
+      runs[i].out = FileText(capture(i, "out"));
+      runs[i].err = FileText(capture(i, "err"));
+      std::filesystem::remove(capture(i, "out"));
+      std::filesystem::remove(capture(i, "err"));
+    }
   }
   return runs;
 }
