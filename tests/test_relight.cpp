@@ -384,7 +384,7 @@ TEST(RelightTools, FurtherChannelsCarryThroughAndASecondImageOfAnotherSizeClears
     }
 }
 
-// Pixels are worked four at a time, the rest of a row one at a time, and
+// Pixels are worked eight at a time, the rest of a row one at a time, and
 // large results are written past the cache; every way must give the bits
 // that a pixel rendered on its own gets, for values that are not numbers,
 // infinite or zero too.
@@ -404,7 +404,7 @@ TEST(RelightTools, EveryWalkGivesTheBitsOfASinglePixel) {
           return RGBA{pick(2 * i + 4), pick(7 * i), pick(i + 11), pick(3 * i + 1)};
         })};
   };
-  // Rows of five groups of four and two pixels more; and an image large
+  // Rows of two groups of eight and six pixels more; and an image large
   // enough to be written past the cache, checked at a few pixels.
   const auto small = images(22, 2), large = images(1030, 520);
   std::vector<std::pair<int, int>> everyPixel, someOfLarge = {{0, 0}, {1029, 3}, {517, 260}};

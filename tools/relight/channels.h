@@ -57,18 +57,21 @@ namespace walk {
 
 inline Rgba4<float> RecordRgba(const FltPixel& px) { return {px.R(), px.G(), px.B(), px.A()}; }
 
-// One row of the common layout, four pixels at a time, then one at a time.
-// Everything it calls is inlined into it: a call per four pixels would cost
+// One row of the common layout, eight pixels at a time, then one at a time.
+// Everything it calls is inlined into it: a call per eight pixels would cost
 // more than their arithmetic.
 template <bool Stream, bool Paired, typename Grey>
 RowClones __attribute__((flatten)) void GreyRow(const float* in, const float* second, float* out,
-                                                int32_t width, Grey& grey) {
+                                                int32_t width, const Grey& greyOf) {
+  // A copy of its own, whose captures stay in registers: the stores below
+  // could change the caller's, as far as the compiler knows.
+  const Grey grey = greyOf;
   int32_t x = 0;
-  for (; x + 4 <= width; x += 4, in += 16, second += 16, out += 16) {
+  for (; x + 8 <= width; x += 8, in += 32, second += 32, out += 32) {
     if constexpr (Paired)
-      StoreGrey4<Stream>(out, Narrow(grey(LoadPixels4(in), LoadPixels4(second))));
+      StoreGrey8<Stream>(out, Narrow(grey(LoadPixels8(in), LoadPixels8(second))));
     else
-      StoreGrey4<Stream>(out, Narrow(grey(LoadPixels4(in))));
+      StoreGrey8<Stream>(out, Narrow(grey(LoadPixels8(in))));
   }
   for (; x < width; ++x, in += 4, second += 4, out += 4) {
     if constexpr (Paired)
@@ -129,8 +132,8 @@ void MapGrey(const Image* src, const Image* second, Image* dst, Grey& grey) {
 // Walks a pass into a result made like it, rows outer, columns inner, and
 // writes grey(pixel), narrowed to float, into red, green, blue and alpha of
 // each result pixel; the pass's further channels go through unchanged.
-// `grey` is generic: it is given an Rgba4<float> or, four pixels at a time,
-// an Rgba4<Floats4>, and returns the wide type of what it was given.
+// `grey` is generic: it is given an Rgba4<float> or, eight pixels at a time,
+// an Rgba4<Floats8>, and returns the wide type of what it was given.
 template <typename Grey>
 void MapGrey(const Image* src, Image* dst, Grey&& grey) {
   walk::MapGrey<false>(src, nullptr, dst, grey);
