@@ -64,6 +64,9 @@ class VX_HOST ScriptInfo {
 
   int Kind() const { return kind_; }
   const char* ClassName() const { return className_; }
+  // The two further texts, held for the host as they were given.
+  const char* First() const { return first_; }
+  const char* Second() const { return second_; }
 
  private:
   int kind_;
