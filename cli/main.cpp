@@ -76,8 +76,8 @@ int main(int argc, char** argv) {
       ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
   render->add_option("--frames", command.frames, "Frames to render, A-B (default: frame 0)");
   render->add_option("--threads", threads,
-                     "Worker threads, and frames of a range rendered at once (default and 0: "
-                     "one per core)");
+                     "Threads of the run: row workers, frames of a range rendered at once and "
+                     "the image library's own (default and 0: one per core)");
   render->add_option("--max-pixels", command.maxPixels,
                      "Largest input image accepted, in pixels (default 1e9)");
 
