@@ -45,37 +45,25 @@ using Vector2d = double __attribute__((vector_size(16)));
 
 }  // namespace lanes
 
-// Eight floats.
-struct Floats8 {
-  lanes::Vector8f v;
+// Eight lanes of a scalar type, worked lane by lane.
+template <typename Scalar, typename Vector, typename Half>
+struct Lanes8 {
+  Vector v;
 
-  Floats8() = default;
-  LANES_INLINE Floats8(lanes::Vector8f v) : v(v) {}
-  LANES_INLINE Floats8(float f)
-      : v(__builtin_shufflevector(lanes::Vector4f{f}, lanes::Vector4f{f}, 0, 0, 0, 0, 0, 0, 0, 0)) {
-  }
+  Lanes8() = default;
+  LANES_INLINE Lanes8(Vector v) : v(v) {}
+  // One value in every lane, as a broadcast.
+  LANES_INLINE Lanes8(Scalar s)
+      : v(__builtin_shufflevector(Half{s}, Half{s}, 0, 0, 0, 0, 0, 0, 0, 0)) {}
 
-  LANES_INLINE friend Floats8 operator+(Floats8 a, Floats8 b) { return a.v + b.v; }
-  LANES_INLINE friend Floats8 operator-(Floats8 a, Floats8 b) { return a.v - b.v; }
-  LANES_INLINE friend Floats8 operator*(Floats8 a, Floats8 b) { return a.v * b.v; }
-  LANES_INLINE friend Floats8 operator/(Floats8 a, Floats8 b) { return a.v / b.v; }
+  LANES_INLINE friend Lanes8 operator+(Lanes8 a, Lanes8 b) { return a.v + b.v; }
+  LANES_INLINE friend Lanes8 operator-(Lanes8 a, Lanes8 b) { return a.v - b.v; }
+  LANES_INLINE friend Lanes8 operator*(Lanes8 a, Lanes8 b) { return a.v * b.v; }
+  LANES_INLINE friend Lanes8 operator/(Lanes8 a, Lanes8 b) { return a.v / b.v; }
 };
 
-// Eight doubles.
-struct Doubles8 {
-  lanes::Vector8d v;
-
-  Doubles8() = default;
-  LANES_INLINE Doubles8(lanes::Vector8d v) : v(v) {}
-  LANES_INLINE Doubles8(double d)
-      : v(__builtin_shufflevector(lanes::Vector2d{d}, lanes::Vector2d{d}, 0, 0, 0, 0, 0, 0, 0, 0)) {
-  }
-
-  LANES_INLINE friend Doubles8 operator+(Doubles8 a, Doubles8 b) { return a.v + b.v; }
-  LANES_INLINE friend Doubles8 operator-(Doubles8 a, Doubles8 b) { return a.v - b.v; }
-  LANES_INLINE friend Doubles8 operator*(Doubles8 a, Doubles8 b) { return a.v * b.v; }
-  LANES_INLINE friend Doubles8 operator/(Doubles8 a, Doubles8 b) { return a.v / b.v; }
-};
+using Floats8 = Lanes8<float, lanes::Vector8f, lanes::Vector4f>;
+using Doubles8 = Lanes8<double, lanes::Vector8d, lanes::Vector2d>;
 
 namespace lanes {
 
