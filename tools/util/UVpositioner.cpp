@@ -60,6 +60,11 @@ struct TextureRows {
       column = column < 0 ? 0 : column >= width ? width - 1 : column;
       row = row < 0 ? 0 : row >= height ? height - 1 : row;
     }
+    return Inside(column, row);
+  }
+
+  // A pixel known to lie inside.
+  const float* Inside(int32_t column, int32_t row) const {
     return reinterpret_cast<const float*>(rows[row]) + 4 * size_t(column);
   }
 
@@ -124,6 +129,9 @@ __attribute__((always_inline)) inline void PlaceRow(const Placement& at, const T
   const Double4 vScale = {at.vScale, at.vScale, at.vScale, at.vScale};
   const Double4 texWidth = {at.width, at.width, at.width, at.width};
   const Double4 texHeight = {at.height, at.height, at.height, at.height};
+  const simd::Int4 origin = {0, 0, 0, 0};
+  const simd::Int4 lastColumn = origin + (texture.width - 1),
+                   lastRow = origin + (texture.height - 1);
   int32_t x = 0;
   for (const float* c = coords; x + 4 <= width; x += 4, c += 16) {
     constexpr int R = ChanR, G = ChanG, A = ChanA;
@@ -144,9 +152,22 @@ __attribute__((always_inline)) inline void PlaceRow(const Placement& at, const T
         continue;
       }
     }
-    const simd::Int4 columns = WholePixels(px), rows = WholePixels(py);
-    for (int i = 0; i < 4; ++i)
-      sources[x + i] = c[4 * i + A] == 0.0f ? nullptr : texture.At<Mode>(columns[i], rows[i]);
+    simd::Int4 columns = WholePixels(px), rows = WholePixels(py);
+    if constexpr (Mode == SampleMode::Duplicate) {
+      // The edge extended: the four places clamped at once, with no branch
+      // that depends on where each one falls.
+      columns = columns < origin ? origin : columns;
+      columns = columns > lastColumn ? lastColumn : columns;
+      rows = rows < origin ? origin : rows;
+      rows = rows > lastRow ? lastRow : rows;
+      for (int i = 0; i < 4; ++i) {
+        const float* inside = texture.Inside(columns[i], rows[i]);
+        sources[x + i] = c[4 * i + A] == 0.0f ? nullptr : inside;
+      }
+    } else {
+      for (int i = 0; i < 4; ++i)
+        sources[x + i] = c[4 * i + A] == 0.0f ? nullptr : texture.At<Mode>(columns[i], rows[i]);
+    }
   }
   for (; x < width; ++x) sources[x] = SourceOf<Mode>(at, texture, coords + 4 * x);
 
