@@ -553,4 +553,56 @@ TEST(UVunwrap, InterpolateSamplesAveragesWithNeighboursInside) {
   EXPECT_EQ(PixelAt(out.get(), 0, 0), (RGBA{0.3f, 0.6f, 0.9f, 0.7f}));
 }
 
+// The rows of the common layout (written without clearing first; the places
+// that no write reaches are cleared after) and the pixel-by-pixel walk of any
+// layout give the same bits, with every option and orientation. The pass
+// holds places inside, on and past every edge, not a number and infinities,
+// over a width that leaves pixels past the last group of four; the source's
+// values make averages that round.
+TEST(UVunwrap, RowsGiveTheBitsOfThePixelWalk) {
+  const float inf = std::numeric_limits<float>::infinity();
+  const std::vector<float> coords = {0.0f,  0.5f,   0.999f, 1.0f, -0.3f, 1.7f,  0.25f,
+                                     NaN,   -0.0f,  inf,    -inf, 0.73f, 0.04f, 0.96f,
+                                     0.31f, 1e-30f, 0.333f, 0.1f, 0.9f,  0.62f, 0.48f};
+  ImagePtr pass = MakeImage(23, 7, [&](int x, int y) {
+    return RGBA{coords[(x + 3 * y) % coords.size()], coords[(5 * x + y) % coords.size()], 0, 1};
+  });
+  // Blue mixes huge values of both signs with small ones, so that the sum of
+  // an average depends on the order it is taken in.
+  const float blues[] = {1e30f, -1e30f, 0.25f, 3.0f, -1e30f};
+  auto color = [&](int x, int y) {
+    return RGBA{0.1f * x - 0.7f * y, 1.0f / (1 + x + y), blues[(3 * x + 2 * y + x * y) % 5],
+                0.5f + 0.01f * x};
+  };
+  ImagePtr common = MakeImage(23, 7, color);
+  ImagePtr withFurther = MakeImage(23, 7, color, {"id"}, [](int x, int, int) { return float(x); });
+  const char* const options[] = {"Swap", "Flipx", "Flipy", "InterpolateSamples",
+                                 "Interpolate pixel setting"};
+  for (int set = 0; set < 32; ++set) {
+    ToolHarness tool(UVunwrapRecord);
+    for (int i = 0; i < 5; ++i) tool.Set(options[i], (set >> i) & 1);
+    tool.Connect("UV", pass.get());
+    ImagePtr rows = tool.Connect("Image", common.get()).Render();
+    ImagePtr walk = tool.Connect("Image", withFurther.get()).Render();
+    for (int y = 0; y < pass->Height(); ++y)
+      EXPECT_EQ(std::memcmp(rows->Group1(0, y), walk->Group1(0, y), 23 * 4 * sizeof(float)), 0)
+          << "options " << set << ", row " << y;
+  }
+}
+
+TEST(UVunwrap, PlacesNoWriteReachesAreZeroWhateverTheMemoryHeld) {
+  // The result takes the pixel memory of an image of its size released just
+  // before (the host keeps a few such blocks for the next frame), which still
+  // holds that image's pixels; every pixel lands on (3, 1).
+  ImagePtr src = ConstantImage(7, 3, {1, 2, 3, 1});
+  ImagePtr uv = UVPass(7, 3, [](int, int) { return std::pair{0.5f, 0.5f}; });
+  ConstantImage(7, 3, {NaN, 5, 5, 5});
+  ToolHarness tool(UVunwrapRecord);
+  ImagePtr out = tool.Connect("Image", src.get()).Connect("UV", uv.get()).Render();
+  for (int y = 0; y < 3; ++y)
+    for (int x = 0; x < 7; ++x)
+      EXPECT_EQ(PixelAt(out.get(), x, y), (x == 3 && y == 1 ? RGBA{1, 2, 3, 1} : RGBA{0, 0, 0, 0}))
+          << x << "," << y;
+}
+
 }  // namespace
