@@ -9,6 +9,7 @@
 #include <cstring>
 #include <filesystem>
 #include <limits>
+#include <optional>
 #include <set>
 
 #include "fuzz/driver.h"
@@ -59,97 +60,65 @@ std::string NumberText(double v) {
   return text;
 }
 
-// One tool set up with a ramp on every image input (optional ones too),
-// ready for one hostile change.
-struct HostileCase {
-  explicit HostileCase(const NamedTool& named) : rec(*named.record), tool(rec) {}
-
-  void ConnectAll(int w, int h) {
-    for (const auto& in : tool.Tool().Inputs())
-      if (in->Kind() == InputKind::Image) {
-        images.push_back(Ramp(w, h));
-        in->Connect(images.back().get());
-      }
-  }
-  std::vector<Input*> ImageInputs() {
-    std::vector<Input*> inputs;
-    for (const auto& in : tool.Tool().Inputs())
-      if (in->Kind() == InputKind::Image) inputs.push_back(in.get());
-    return inputs;
-  }
-  // What broke in the renders, prefixed with the case; empty when nothing.
-  std::string Check(const std::string& what) {
-    const std::string broken = CheckRenders(rec, tool.Tool(), 8);
-    return broken.empty() ? "" : what + ": " + broken;
-  }
-
-  const ToolRecord& rec;
-  ToolHarness tool;
-  std::vector<ImagePtr> images;
-};
+using ImageFor = std::function<ImagePtr(size_t, const Input&)>;
 
 class HostileSettings : public testing::TestWithParam<NamedTool> {
  protected:
-  void Expect(const std::string& broken) {
-    if (!broken.empty()) failures_.push_back(broken);
+  // A fresh tool with imageFor(i, input) on image input i, or nothing where
+  // it gives null; by default a ramp on every image input, optional ones too.
+  ToolHarness& Fresh(const ImageFor& imageFor = [](size_t, const Input&) { return Ramp(6, 5); }) {
+    tool_.reset();
+    images_.clear();
+    tool_.emplace(*GetParam().record);
+    size_t i = 0;
+    for (const auto& in : tool_->Tool().Inputs())
+      if (in->Kind() == InputKind::Image)
+        if (ImagePtr img = imageFor(i++, *in)) {
+          in->Connect(img.get());
+          images_.push_back(std::move(img));
+        }
+    return *tool_;
+  }
+  // Renders the tool as it is set up and keeps what broke.
+  void Check(const std::string& what) {
+    const std::string named = std::string(GetParam().className) + " " + what;
+    watchdog_.Case(named);
+    const std::string broken = CheckRenders(*GetParam().record, tool_->Tool(), 8);
+    if (!broken.empty()) failures_.push_back(named + ": " + broken);
   }
   void TearDown() override {
     std::string all;
     for (const std::string& f : failures_) all += "\n  " + f;
     EXPECT_TRUE(failures_.empty()) << failures_.size() << " cases broke:" << all;
   }
-  std::string Name(const std::string& what) {
-    return std::string(GetParam().className) + " " + what;
-  }
-
-  // Renders with imageFor(i, input) on image input i, or nothing where it
-  // gives null, and keeps what broke.
-  void Try(const std::string& what, const std::function<ImagePtr(size_t, const Input&)>& imageFor) {
-    const std::string named = Name(what);
-    watchdog_.Case(named);
-    HostileCase c(GetParam());
-    const std::vector<Input*> inputs = c.ImageInputs();
-    for (size_t i = 0; i < inputs.size(); ++i)
-      if (ImagePtr img = imageFor(i, *inputs[i])) {
-        inputs[i]->Connect(img.get());
-        c.images.push_back(std::move(img));
-      }
-    Expect(c.Check(named));
-  }
 
   Watchdog watchdog_{CaseSeconds};
   std::vector<std::string> failures_;
+  std::optional<ToolHarness> tool_;
+  std::vector<ImagePtr> images_;
 };
 
 TEST_P(HostileSettings, EveryHostileNumberOnEveryInputRendersSafelyAndRepeatably) {
   std::vector<std::string> ids;
-  {
-    HostileCase probe(GetParam());
-    for (const auto& in : probe.tool.Tool().Inputs())
-      if (in->Kind() == InputKind::Number && !in->IsComputedField()) ids.push_back(in->ID().Text());
-  }
+  for (const auto& in : Fresh().Tool().Inputs())
+    if (in->Kind() == InputKind::Number && !in->IsComputedField()) ids.push_back(in->ID().Text());
   for (const std::string& id : ids) {
-    HostileCase c(GetParam());
-    const TagList& attrs = c.tool.In(id.c_str()).Attributes();
+    ToolHarness& tool = Fresh();
+    const TagList& attrs = tool.In(id.c_str()).Attributes();
     std::vector<double> values(HostileNumbers().begin(), HostileNumbers().end());
     // Far past the slider at both ends.
     const double high = attrs.GetDouble(RangeMax).value_or(attrs.GetDouble(LimitMax).value_or(1.0));
     values.push_back(high * 1000);
     values.push_back(attrs.GetDouble(RangeMin).value_or(0.0) - 1000);
-    c.ConnectAll(6, 5);
     for (double v : values) {
-      const std::string what = Name(id + "=" + NumberText(v));
-      watchdog_.Case(what);
-      c.tool.Set(id.c_str(), v);
-      Expect(c.Check(what));
+      tool.Set(id.c_str(), v);
+      Check(id + "=" + NumberText(v));
     }
   }
 }
 
 TEST_P(HostileSettings, EveryOptionAndTextsThatAreNoOptionRenderSafely) {
-  HostileCase c(GetParam());
-  c.ConnectAll(6, 5);
-  for (const auto& in : c.tool.Tool().Inputs()) {
+  for (const auto& in : Fresh().Tool().Inputs()) {
     if (in->Kind() != InputKind::Choice) continue;
     std::vector<std::string> texts = {"", "Nonesuch"};
     for (const char* option : in->Options()) {
@@ -159,10 +128,8 @@ TEST_P(HostileSettings, EveryOptionAndTextsThatAreNoOptionRenderSafely) {
       texts.push_back(lower);
     }
     for (const std::string& text : texts) {
-      const std::string what = Name(std::string(in->ID().Text()) + "=\"" + text + "\"");
-      watchdog_.Case(what);
       in->SetChoice(TextID(text));
-      Expect(c.Check(what));
+      Check(std::string(in->ID().Text()) + "=\"" + text + "\"");
     }
   }
 }
@@ -193,25 +160,27 @@ TEST_P(HostileSettings, ImagesEmptyTinyMismatchedAliasedOrNotFiniteRenderSafely)
     for (const auto& [contentName, make] : contents) {
       const auto [w, h] = size;
       const Maker& maker = make;
-      Try(std::string("images of ") + sizeName + ", " + contentName,
-          [&](size_t, const Input&) { return maker(w, h); });
+      Fresh([&](size_t, const Input&) { return maker(w, h); });
+      Check(std::string("images of ") + sizeName + ", " + contentName);
     }
   // One input of another size than the others, in turn, larger and smaller.
-  const size_t inputCount = HostileCase(GetParam()).ImageInputs().size();
+  size_t inputCount = 0;
+  for (const auto& in : Fresh().Tool().Inputs()) inputCount += in->Kind() == InputKind::Image;
   for (size_t odd = 0; odd < inputCount; ++odd)
     for (auto [w, h] : {std::pair{9, 2}, std::pair{2, 9}, std::pair{1, 1}, std::pair{0, 3}}) {
       const int oddW = w, oddH = h;
-      Try("image input " + std::to_string(odd) + " of " + std::to_string(w) + " x " +
-              std::to_string(h) + ", the others 6 x 5",
-          [&](size_t i, const Input&) { return i == odd ? Ramp(oddW, oddH) : Ramp(6, 5); });
+      Fresh([&](size_t i, const Input&) { return i == odd ? Ramp(oddW, oddH) : Ramp(6, 5); });
+      Check("image input " + std::to_string(odd) + " of " + std::to_string(w) + " x " +
+            std::to_string(h) + ", the others 6 x 5");
     }
   ImagePtr shared = Ramp(6, 5);
-  Try("one image on every input", [&](size_t, const Input&) {
+  Fresh([&](size_t, const Input&) {
     shared->Use();
     return ImagePtr(shared.get());
   });
-  Try("optional inputs unconnected",
-      [](size_t, const Input& in) { return in.IsRequired() ? Ramp(6, 5) : nullptr; });
+  Check("one image on every input");
+  Fresh([](size_t, const Input& in) { return in.IsRequired() ? Ramp(6, 5) : nullptr; });
+  Check("optional inputs unconnected");
 }
 
 INSTANTIATE_TEST_SUITE_P(AllTools, HostileSettings, testing::ValuesIn(AllTools()),
