@@ -188,11 +188,11 @@ INSTANTIATE_TEST_SUITE_P(AllTools, HostileSettings, testing::ValuesIn(AllTools()
                            return std::string(info.param.className);
                          });
 
-// Faults the checks above must see, each in a tool made for the purpose.
+// Faults the checks above must see, each in a tool made for the purpose:
+// it renders a clear image and then does `fault` to its input or output.
 class FaultyTool : public ThreadedOperator {
  public:
-  enum Fault { WritesIntoItsInput, KeepsAHoldOnItsInput, DependsOnTheThreadCount };
-  static inline Fault fault = WritesIntoItsInput;
+  static inline void (*fault)(Image* src, Image* dst) = nullptr;
 
   FaultyTool(const Registry* reg, const ScriptVal& val, const TagList& tags)
       : ThreadedOperator(reg, val, tags) {
@@ -204,17 +204,7 @@ class FaultyTool : public ThreadedOperator {
     Image* src = ImageValue(input_, req);
     Image* dst = NewImage({{ImageLike, src}});
     dst->Fill(0, 0, 0, 0);
-    switch (fault) {
-      case WritesIntoItsInput:
-        src->Group1(0, 0)[ChanR] += 1.0f;
-        break;
-      case KeepsAHoldOnItsInput:
-        src->Use();
-        break;
-      case DependsOnTheThreadCount:
-        dst->Group1(0, 0)[ChanR] = static_cast<float>(WorkerThreadLimit());
-        break;
-    }
+    fault(src, dst);
     output_->Set(req, dst);
   }
 
@@ -227,19 +217,23 @@ TEST(RenderChecks, CatchToolsThatChangeTheirInputHoldItOrDependOnThreads) {
   const ToolRecord rec = {
       "Test.Faulty", "Faulty",           "Test", "Faulty", "", "", 0, std::nullopt,
       std::nullopt,  Factory<FaultyTool>};
-  const std::pair<FaultyTool::Fault, std::string> cases[] = {
-      {FaultyTool::WritesIntoItsInput, "an input image was changed"},
-      {FaultyTool::KeepsAHoldOnItsInput,
-       "a render left an input image with 4 holders instead of 2"},
-      {FaultyTool::DependsOnTheThreadCount, "a second render on 8 workers gave other bytes"}};
-  for (const auto& [fault, message] : cases) {
-    FaultyTool::fault = fault;
+  const struct {
+    void (*fault)(Image*, Image*);
+    const char* message;
+    int holdsKept;
+  } cases[] = {{[](Image* src, Image*) { src->Group1(0, 0)[ChanR] += 1.0f; },
+                "an input image was changed", 0},
+               {[](Image* src, Image*) { src->Use(); },
+                "a render left an input image with 4 holders instead of 2", 2},
+               {[](Image*, Image* dst) { dst->Group1(0, 0)[ChanR] = float(WorkerThreadLimit()); },
+                "a second render on 8 workers gave other bytes", 0}};
+  for (const auto& c : cases) {
+    FaultyTool::fault = c.fault;
     ToolHarness tool(rec);
     ImagePtr img = Ramp(2, 2);
     tool.Connect("Input", img.get());
-    EXPECT_EQ(CheckRenders(rec, tool.Tool(), 8), message);
-    if (fault == FaultyTool::KeepsAHoldOnItsInput)
-      for (int render = 0; render < 2; ++render) img->Recycle();  // the holds it kept
+    EXPECT_EQ(CheckRenders(rec, tool.Tool(), 8), c.message);
+    for (int hold = 0; hold < c.holdsKept; ++hold) img->Recycle();  // the holds it kept
   }
 }
 
