@@ -216,6 +216,7 @@ TEST(Fallof, FacingRatioAgainstTheDepthAxis) {
       {{INFINITY, 0, 0, 1}, 1},
       {{0, 0, INFINITY, 0.75f}, 0.75f},
       {{3e19f, 0, 3e19f, 1}, 1},
+      {{0, NaN, 1, 0.5f}, 0.5f},
   };
   std::vector<RGBA> pixels;
   for (const auto& c : cases) pixels.push_back(c.first);

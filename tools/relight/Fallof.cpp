@@ -9,26 +9,25 @@
 
 namespace {
 
-// The mask for one normal, used as stored (no remapping from 0 … 1). A zero
-// normal has no direction: its facing ratio is not a number, which the clamp
-// turns into the full mask, so such a pixel gets its own alpha.
+// The mask for one normal, used as stored (no remapping from 0 … 1): the
+// cosine against the view axis (0, 0, -1) with the normal made unit length,
+// taken as 0 … 1 and turned round, so that faces towards or away from the
+// camera give 0 and faces seen edge-on give 1.
+//
+// A normal has a direction only where its x and y are finite and its length
+// is above 0 (its squares may underflow to a length of 0, or overflow to an
+// infinite one, where every quotient is then 0). Elsewhere, x or y divided by
+// the length is not a finite number and no facing ratio exists: the clamp
+// turns that into the full mask, so such a pixel gets its own alpha. The
+// test for it needs no division: x·0 + y·0 is ±0 exactly when x and y are
+// finite, so adding the length gives a value above 0 exactly then.
 // `intensity` is one double for the whole image or, with a map, a wide value
 // per pixel.
 template <typename F, typename Intensity, typename D = WideOf<F>>
 inline D FalloffMask(const Rgba4<F>& n, Intensity intensity) {
   const F length = Sqrt(n.g * n.g + n.r * n.r + n.b * n.b);
-  // The cosine against the view axis (0, 0, -1), with the normalised normal
-  // in double: x·0 + y·0 + z·(-1). The x and y terms are kept so that a normal
-  // without a direction (x or y divided to infinity or not a number) gives
-  // no facing ratio at all. They are ±0 or not a number, and they are worked
-  // in float, the same bits at a fraction of the cost of two double
-  // divisions: a float quotient is finite exactly when the double one is,
-  // since the length is at least the part it divides, or, where the squares
-  // underflow, still large enough to keep the quotient far below the float
-  // limit.
-  const D across = Widen((n.r / length) * 0.0f + (n.g / length) * 0.0f);
-  const D nz = Widen(n.b) / Widen(length);
-  const D facing = Abs(across + nz * -1.0);
+  const F direction = (n.r * 0.0f + n.g * 0.0f) + length;
+  const D facing = IfPositiveElseNaN(direction, Abs(Widen(n.b) / Widen(length)));
   return ClampMask((1.0 - facing) * intensity) * Widen(n.a);
 }
 

@@ -17,6 +17,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <limits>
 #include <type_traits>
 
 // GCC's clones only: Clang does not clone a row loop that inlines all it
@@ -140,6 +141,16 @@ LANES_INLINE Doubles8 IfPositive(Floats8 test, Doubles8 value) {
   // widened.
   const lanes::Mask8d positive = Widen(test).v > 0.0;
   return reinterpret_cast<lanes::Vector8d>(positive & reinterpret_cast<lanes::Mask8d>(value.v));
+}
+
+// `value` where `test` is greater than 0, else not a number (also where
+// `test` is not a number).
+inline double IfPositiveElseNaN(float test, double value) {
+  return test > 0.0f ? value : std::numeric_limits<double>::quiet_NaN();
+}
+LANES_INLINE Doubles8 IfPositiveElseNaN(Floats8 test, Doubles8 value) {
+  return lanes::Select(Widen(test).v > 0.0, value,
+                       Doubles8(std::numeric_limits<double>::quiet_NaN()));
 }
 
 // The lanes one by one, for what has no vector form.
