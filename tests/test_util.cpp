@@ -190,9 +190,9 @@ TEST(ClipMotionVectors, RowsOfFourGiveTheBitsOfThePlainRule) {
   const struct {
     const char* mode;
     double limit, mult;
-  } settings[] = {{"Clip", 50, 1},        {"Clip", 12.5, 1.5}, {"Devide", 50, 2},
-                  {"Devide", 0.3, 0.7},   {"Disable", 25, 1},  {"Clip", 0, 1},
-                  {"Clip", 50.000001, 3}, {"Other", 10, 2}};
+  } settings[] = {{"Clip", 50, 1},        {"Clip", 12.5, 1.5},    {"Devide", 50, 2},
+                  {"Devide", 0.3, 0.7},   {"Disable", 25, 1},     {"Clip", 0, 1},
+                  {"Clip", 50.000001, 3}, {"Devide", 12.5, -0.0}, {"Other", 10, 2}};
   for (const auto& c : settings) {
     ToolHarness tool(ClipMotionVectorsRecord);
     tool.Choose("ClipMode", c.mode).Set("MaxLenght", c.limit).Set("AddMult", c.mult);

@@ -73,13 +73,11 @@ __attribute__((always_inline)) inline void Exchange(Float4& p0, Float4& p1, Floa
   p3 = __builtin_shufflevector(t2, t3, 2, 3, 6, 7);
 }
 
+// Lane by lane, which the compiler makes one vector root (the tools are
+// built without errno from maths functions).
 inline Float4 SquareRoot(Float4 v) {
-#if defined(__SSE__)
-  return __builtin_ia32_sqrtps(v);
-#else
-  for (int i = 0; i < 4; ++i) v[i] = std::sqrt(v[i]);
+  for (int i = 0; i < 4; ++i) v[i] = __builtin_sqrtf(v[i]);
   return v;
-#endif
 }
 
 WideKernel void ClipRow(const float* in, float* out, int32_t width, ClipMode mode, double limit,
@@ -88,7 +86,9 @@ WideKernel void ClipRow(const float* in, float* out, int32_t width, ClipMode mod
   const float shorter = simd::FloatAtOrAbove(limit);
   const Float4 shorter4 = {shorter, shorter, shorter, shorter};
   using simd::Double4;
-  const Double4 scale = {limit, limit, limit, limit}, times = Double4{} + multiplier;
+  // Every lane the multiplier itself, -0 included.
+  const Double4 scale = {limit, limit, limit, limit},
+                times = {multiplier, multiplier, multiplier, multiplier};
   int32_t x = 0;
   for (; x + 4 <= width; x += 4, in += 16, out += 16) {
     Float4 b = simd::Load(in), g = simd::Load(in + 4), r = simd::Load(in + 8),
