@@ -78,6 +78,9 @@ int main(int argc, char** argv) {
   render->add_option("--threads", threads,
                      "Threads of the run: row workers, frames of a range rendered at once and "
                      "the image library's own (default and 0: one per core)");
+  render->add_flag("--keep-going", command.keepGoing,
+                   "Render every frame that can be rendered; list the failed ones at the end "
+                   "(exit status 1 when any failed)");
   render->add_option("--max-pixels", command.maxPixels,
                      "Largest input image accepted, in pixels (default 1e9)");
 

@@ -228,7 +228,7 @@ FrameResult RenderFrame(Operator& tool, const RenderPlan& plan, int frame) {
   if (!result) throw RunError(NoImageMessage(tool, *plan.tool));
   connected.Release();
 
-  FrameResult done{FramePath(plan.outputPattern, frame), {}};
+  FrameResult done{FramePath(plan.outputPattern, frame), {}, {}};
   WriteImageFile(*result, done.output);
   for (const auto& in : tool.Inputs())
     if (in->IsComputedField()) done.computed.emplace_back(in->ID().Text(), in->NumberValue());
@@ -242,6 +242,33 @@ namespace {
 int FramesInFlight(const std::optional<int>& threads) {
   if (threads && *threads > 0) return *threads;
   return std::max(1, tbb::info::default_concurrency());
+}
+
+// "3, 7-9, 12": frame numbers in order, runs of neighbours joined.
+std::string FrameList(const std::vector<int>& frames) {
+  std::string list;
+  for (size_t i = 0; i < frames.size();) {
+    size_t end = i + 1;
+    while (end < frames.size() && int64_t(frames[end]) == int64_t(frames[end - 1]) + 1) ++end;
+    if (!list.empty()) list += ", ";
+    list += std::to_string(frames[i]);
+    if (end - i > 1) list += '-', list += std::to_string(frames[end - 1]);
+    i = end;
+  }
+  return list;
+}
+
+// Why a frame failed, as the run reports it.
+std::string FailureText(const std::string& tool) {
+  try {
+    throw;
+  } catch (const CliError& e) {
+    return e.what();
+  } catch (const std::bad_alloc&) {
+    return "out of memory while rendering " + tool;
+  } catch (const std::exception& e) {
+    return "the render of " + tool + " failed: " + e.what();
+  }
 }
 
 }  // namespace
@@ -265,14 +292,30 @@ int RunRender(const RenderCommand& command, std::ostream& out, std::ostream& err
     const int inFlight = int(std::min<int64_t>(FramesInFlight(command.threads), count));
     for (int i = 0; i < inFlight; ++i) tools.push_back(NewToolObject(plan));
     const bool progress = count > 1 && &err == &std::cerr && isatty(STDERR_FILENO);
+    std::vector<int> failed;
     RenderFramesInOrder(
         plan.frames.first, plan.frames.last, inFlight,
-        [&](int worker, int frame) { return RenderFrame(*tools[worker], plan, frame); },
+        [&](int worker, int frame) {
+          if (!command.keepGoing) return RenderFrame(*tools[worker], plan, frame);
+          try {
+            return RenderFrame(*tools[worker], plan, frame);
+          } catch (...) {
+            FrameResult failure;
+            failure.error = FailureText(command.tool);
+            return failure;
+          }
+        },
         [&](int frame) {
           if (count > 1) context = "frame " + std::to_string(frame) + ": ";
         },
         [&](int frame, const FrameResult& result) {
           if (midLine) err << "\r\x1b[K" << std::flush;  // the fields take the line
+          midLine = false;
+          if (!result.error.empty()) {
+            err << "vexlan: " << context << result.error << "\n";
+            failed.push_back(frame);
+            return;
+          }
           for (const auto& [id, value] : result.computed)
             out << id << " = " << Number17(value) << "\n";
           out.flush();
@@ -283,19 +326,22 @@ int RunRender(const RenderCommand& command, std::ostream& out, std::ostream& err
                 << std::flush;
           }
         });
+    if (!failed.empty()) {
+      err << "vexlan: " << failed.size() << " of " << count
+          << " frames failed: " << FrameList(failed) << "\n";
+      return ExitFailed;
+    }
     return ExitOk;
-  } catch (const CliError& e) {
+  } catch (...) {
     if (midLine) err << "\n";
-    err << "vexlan: " << context << e.what() << "\n";
-    return e.Status();
-  } catch (const std::bad_alloc&) {
-    if (midLine) err << "\n";
-    err << "vexlan: " << context << "out of memory while rendering " << command.tool << "\n";
-    return ExitFailed;
-  } catch (const std::exception& e) {
-    if (midLine) err << "\n";
-    err << "vexlan: " << context << "the render of " << command.tool << " failed: " << e.what()
-        << "\n";
-    return ExitFailed;
+    int status = ExitFailed;
+    try {
+      throw;
+    } catch (const CliError& e) {
+      status = e.Status();
+    } catch (...) {
+    }
+    err << "vexlan: " << context << FailureText(command.tool) << "\n";
+    return status;
   }
 }

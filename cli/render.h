@@ -22,6 +22,7 @@ struct RenderCommand {
   std::string frames;               // "A-B"; empty: the single frame 0
   std::optional<int> threads;       // worker thread limit; unset: as it is
   double maxPixels = 1e9;           // largest input image accepted
+  bool keepGoing = false;           // a failed frame does not stop the others
 };
 
 // The command checked against the tool's inputs.
@@ -58,6 +59,7 @@ ToolPtr NewToolObject(const RenderPlan& plan);
 struct FrameResult {
   std::string output;
   std::vector<std::pair<std::string, double>> computed;
+  std::string error;  // why the frame failed, when the run keeps going
 };
 
 // Renders one frame with one tool object: reads that frame's images and
@@ -69,5 +71,7 @@ FrameResult RenderFrame(Operator& tool, const RenderPlan& plan, int frame);
 // when unset or 0) of frames at once, each with a tool object of its own;
 // prints the computed fields of every frame on `out`, in frame order,
 // errors on `err`, and returns the exit status (0 when every frame was
-// written, 1 when a file or a render failed, 2 for a bad command).
+// written, 1 when a file or a render failed, 2 for a bad command). A failed
+// frame stops the run, unless the command keeps going: then every other
+// frame is rendered and the failed ones are listed at the end.
 int RunRender(const RenderCommand& command, std::ostream& out, std::ostream& err);
