@@ -6,19 +6,22 @@
 
 #include "cli/errors.h"
 
+PathAndSelector SplitSelector(const std::string& text, const std::string& option) {
+  const size_t slash = text.rfind('/');
+  const size_t colon = text.find(':', slash == std::string::npos ? 0 : slash);
+  if (colon == std::string::npos) return {text, ""};
+  PathAndSelector split{text.substr(0, colon), text.substr(colon + 1)};
+  if (split.path.empty() || split.selector.empty())
+    throw UsageError(option + " " + text + ": expected PATH or PATH:SELECTOR");
+  return split;
+}
+
 ImageArgument ParseImageArgument(const std::string& text) {
   const size_t equals = text.find('=');
   if (equals == std::string::npos || equals == 0 || equals + 1 == text.size())
-    throw UsageError("--input " + text + ": expected ID=PATH or ID=PATH:LAYER");
-  ImageArgument arg{text.substr(0, equals), text.substr(equals + 1), ""};
-  const size_t colon = arg.path.rfind(':');
-  if (colon != std::string::npos && arg.path.find('/', colon) == std::string::npos) {
-    arg.layer = arg.path.substr(colon + 1);
-    arg.path.resize(colon);
-    if (arg.path.empty() || arg.layer.empty())
-      throw UsageError("--input " + text + ": expected ID=PATH or ID=PATH:LAYER");
-  }
-  return arg;
+    throw UsageError("--input " + text + ": expected ID=PATH or ID=PATH:SELECTOR");
+  const PathAndSelector split = SplitSelector(text.substr(equals + 1), "--input");
+  return {text.substr(0, equals), split.path, split.selector};
 }
 
 SetArgument ParseSetArgument(const std::string& text) {

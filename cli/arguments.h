@@ -5,12 +5,21 @@
 
 #include <string>
 
-// --input ID=PATH[:LAYER]. A colon starts the layer only when what follows
-// it names no folder, so "/mnt/a:b/x.exr" is a path.
+// PATH[:SELECTOR]: the selector starts at the first colon of the file's
+// name, so "/mnt/a:b/x.exr" is a path and "x.exr:forward_right:forward"
+// selects "forward_right:forward".
+struct PathAndSelector {
+  std::string path;
+  std::string selector;  // empty: none
+};
+// Throws UsageError naming `option` when a colon is followed by nothing.
+PathAndSelector SplitSelector(const std::string& text, const std::string& option);
+
+// --input ID=PATH[:SELECTOR].
 struct ImageArgument {
   std::string id;
   std::string path;
-  std::string layer;  // empty: no layer
+  std::string selector;  // empty: none
 };
 ImageArgument ParseImageArgument(const std::string& text);
 

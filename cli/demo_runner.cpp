@@ -72,7 +72,8 @@ bool RunStep(const fs::path& folder, const DemoStep& step, std::ostream& out, st
   std::string line = "  wrote " + command.output;
   if (fs::path(command.output).extension() != ".png") {
     try {
-      const ImagePtr result = ReadImageFile(command.output, "", 1e9);
+      const auto file = OpenImageFile(command.output, "", 1e9);
+      const ImagePtr result = file->Read(file->WholeFrame());
       WriteFloatImage(ResultPreview(*result), PreviewPath(command.output));
       line += " and its preview " + PreviewPath(command.output);
     } catch (const CliError& e) {

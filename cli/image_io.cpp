@@ -40,13 +40,19 @@ const ImageFileFunctions& Functions() {
 
 }  // namespace
 
-ImagePtr ReadImageFile(const std::string& path, const std::string& layer, double maxPixels) {
-  return Functions().read(path, layer, maxPixels);
+std::unique_ptr<ImageFile> OpenImageFile(const std::string& path, const std::string& selector,
+                                         double maxPixels, Carry carry) {
+  return Functions().open(path, selector, maxPixels, carry);
 }
 
-void CheckOutputPath(const std::string& path) { Functions().checkOutput(path); }
+void CheckOutputPath(const std::string& path, const WriteOptions& options) {
+  Functions().checkOutput(path, options);
+}
 
-void WriteImageFile(const Image& img, const std::string& path) { Functions().write(img, path); }
+std::string WriteImageFile(const Image& result, const Rect& frame, const ImageFile& like,
+                           const WriteOptions& options, const std::string& path) {
+  return Functions().write(result, frame, like, options, path);
+}
 
 void WriteFloatImage(const FloatImage& img, const std::string& path) {
   Functions().writeFloat(img, path);

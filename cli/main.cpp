@@ -62,11 +62,13 @@ int main(int argc, char** argv) {
       ->required();
   render
       ->add_option("--output", command.output,
-                   "The image file to write; a run of # is the frame number, zero-padded")
+                   "The image file to write, PATH or PATH:NAMES (the result's layer, or its "
+                   "channels: dof, depth.Z, mv.u,mv.v); a run of # is the frame number")
       ->required();
   render
       ->add_option("--input", command.inputs,
-                   "An image input: ID=PATH or ID=PATH:LAYER (repeatable; # is the frame)")
+                   "An image input: ID=PATH or ID=PATH:SELECTOR, a part, view, layer or "
+                   "channels (repeatable; # is the frame)")
       ->expected(1)
       ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
   render
@@ -78,6 +80,18 @@ int main(int argc, char** argv) {
   render->add_option("--threads", threads,
                      "Threads of the run: row workers, frames of a range rendered at once and "
                      "the image library's own (default and 0: one per core)");
+  render->add_flag("--carry", command.carry,
+                   "Carry the rest of the main input's file to the output (its other channels "
+                   "and parts) even with a selector");
+  render->add_flag("--full-frame", command.fullFrame,
+                   "Write the whole frame (display and data windows together), not the main "
+                   "input's data window");
+  render->add_option("--format", command.format,
+                     "The output's pixel type: half, float, uint8, uint16, ... (default: the "
+                     "main input's)");
+  render->add_option("--compression", command.compression,
+                     "The output's compression: zip, piz, dwaa:45, none, ... (default: the "
+                     "main input's)");
   render->add_flag("--keep-going", command.keepGoing,
                    "Render every frame that can be rendered; list the failed ones at the end "
                    "(exit status 1 when any failed)");

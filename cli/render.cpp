@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <iostream>
 #include <new>
+#include <set>
 
 #include "cli/errors.h"
 #include "cli/frames.h"
@@ -134,6 +135,36 @@ std::string Number17(double value) {
   return text;
 }
 
+// How a tool reaches its images, so that a render reads only what its
+// result needs. Tools not listed are rendered over the whole frame with
+// every second image placed beside the main input: always right, if not
+// always the least work.
+struct Reach {
+  const char* tool;
+  bool pointwise;
+  std::vector<std::string> own;  // image inputs read by their own geometry
+};
+const Reach& ReachOf(const Registry& reg) {
+  static const Reach reaches[] = {
+      {"Quillmoor.FoCalc", true, {}},
+      {"Quillmoor.ZRemapper", true, {}},
+      {"Quillmoor.ZDevider", true, {}},
+      {"Quillmoor.ClipMotionVectors", true, {}},
+      {"Quillmoor.IntuitiveRelighter", true, {}},
+      {"Quillmoor.SimpleSpotlight", true, {}},
+      {"Quillmoor.Falloff", true, {}},
+      {"Quillmoor.StereoSwitch", true, {"LeftImage", "RightImage"}},
+      {"Quillmoor.UVpositioner", true, {"Image"}},
+      {"Quillmoor.Convolution", false, {"Kernel"}},
+  };
+  static const Reach wholeFrame{"", false, {}};
+  for (const Reach& reach : reaches)
+    if (reg.ID() == reach.tool) return reach;
+  return wholeFrame;
+}
+
+int MainInputNumber(const Input& in) { return int(in.Attributes().GetInt(MainInput).value_or(0)); }
+
 }  // namespace
 
 RenderPlan PlanRender(const RenderCommand& command) {
@@ -145,13 +176,15 @@ RenderPlan PlanRender(const RenderCommand& command) {
 
   for (const std::string& text : command.inputs) {
     const ImageArgument arg = ParseImageArgument(text);
-    ImageInputOf(*probe, reg, arg.id);
+    const Input& in = ImageInputOf(*probe, reg, arg.id);
     for (const auto& earlier : plan.images)
       if (earlier.id == arg.id)
         throw UsageError("--input " + arg.id + ": the image input " + arg.id + " is given twice (" +
                          earlier.pathPattern + " and " + arg.path +
                          "); give each image input once");
-    plan.images.push_back({arg.id, arg.path, arg.layer});
+    const std::vector<std::string>& own = ReachOf(reg).own;
+    plan.images.push_back({arg.id, arg.path, arg.selector, MainInputNumber(in),
+                           std::find(own.begin(), own.end(), arg.id) != own.end()});
   }
 
   for (const std::string& text : command.sets) {
@@ -183,7 +216,11 @@ RenderPlan PlanRender(const RenderCommand& command) {
                      ": give each with --input ID=PATH (image inputs: " + ImageIds(*probe) + ")");
 
   if (command.output.empty()) throw UsageError("--output PATH is required");
-  plan.outputPattern = command.output;
+  const PathAndSelector output = SplitSelector(command.output, "--output");
+  plan.outputPattern = output.path;
+  plan.write = {output.selector, command.format, command.compression, command.fullFrame};
+  plan.carry = command.carry;
+  plan.pointwise = ReachOf(reg).pointwise;
   if (!command.frames.empty()) plan.frames = ParseFrameRange(command.frames);
   const int64_t frameCount = int64_t(plan.frames.last) - plan.frames.first + 1;
   if (frameCount > 1 && !HasFrameNumber(plan.outputPattern))
@@ -215,10 +252,36 @@ ToolPtr NewToolObject(const RenderPlan& plan) {
 
 FrameResult RenderFrame(Operator& tool, const RenderPlan& plan, int frame) {
   ConnectedImages connected(tool);
-  for (const auto& source : plan.images) {
-    ImagePtr img =
-        ReadImageFile(FramePath(source.pathPattern, frame), source.layer, plan.maxPixels);
-    tool.FindInput(source.id)->Connect(img.get());
+  const std::vector<RenderPlan::ImageSource>& sources = plan.images;
+  size_t main = 0;
+  for (size_t i = 1; i < sources.size(); ++i)
+    if (sources[i].mainNumber < sources[main].mainNumber) main = i;
+
+  std::vector<std::unique_ptr<ImageFile>> files;
+  for (size_t i = 0; i < sources.size(); ++i) {
+    // Only what can reach the output is carried: the main input's rest, or
+    // an image the tool may hand on.
+    const Carry carry = i == main || sources[i].own
+                            ? (plan.carry ? Carry::Everything : Carry::AsSelected)
+                            : Carry::Nothing;
+    files.push_back(OpenImageFile(FramePath(sources[i].pathPattern, frame), sources[i].selector,
+                                  plan.maxPixels, carry));
+  }
+  std::vector<Rect> frames(sources.size());
+  std::vector<const Image*> images(sources.size());
+  for (size_t i = 0; i < sources.size(); ++i) {
+    const ImageFile& file = *files[i];
+    if (i == main)
+      frames[i] = plan.pointwise && !plan.write.fullFrame ? file.DataWindow() : file.WholeFrame();
+    else if (!sources[i].own && file.DisplayWindow() == files[main]->DisplayWindow())
+      frames[i] = frames[main];
+    else
+      frames[i] = file.WholeFrame();
+  }
+  for (size_t i = 0; i < sources.size(); ++i) {
+    ImagePtr img = files[i]->Read(frames[i]);
+    images[i] = img.get();
+    tool.FindInput(sources[i].id)->Connect(img.get());
   }
 
   const Output* output = MainOutput(tool);
@@ -228,8 +291,13 @@ FrameResult RenderFrame(Operator& tool, const RenderPlan& plan, int frame) {
   if (!result) throw RunError(NoImageMessage(tool, *plan.tool));
   connected.Release();
 
-  FrameResult done{FramePath(plan.outputPattern, frame), {}, {}};
-  WriteImageFile(*result, done.output);
+  // The result is written like the input it was made like: the one it is,
+  // when the tool hands an input on, else the main input.
+  size_t like = main;
+  for (size_t i = 0; i < sources.size(); ++i)
+    if (images[i] == result.get()) like = i;
+  FrameResult done{FramePath(plan.outputPattern, frame), {}, {}, {}};
+  done.note = WriteImageFile(*result, frames[like], *files[like], plan.write, done.output);
   for (const auto& in : tool.Inputs())
     if (in->IsComputedField()) done.computed.emplace_back(in->ID().Text(), in->NumberValue());
   return done;
@@ -278,7 +346,7 @@ int RunRender(const RenderCommand& command, std::ostream& out, std::ostream& err
   bool midLine = false;  // a progress line waits for its end
   try {
     const RenderPlan plan = PlanRender(command);
-    CheckOutputPath(FramePath(plan.outputPattern, plan.frames.first));
+    CheckOutputPath(FramePath(plan.outputPattern, plan.frames.first), plan.write);
     // The limit holds for every thread of the run: the tools' row workers,
     // the frames in flight and the image library's own.
     if (command.threads) {
@@ -293,6 +361,7 @@ int RunRender(const RenderCommand& command, std::ostream& out, std::ostream& err
     for (int i = 0; i < inFlight; ++i) tools.push_back(NewToolObject(plan));
     const bool progress = count > 1 && &err == &std::cerr && isatty(STDERR_FILENO);
     std::vector<int> failed;
+    std::set<std::string> notes;
     RenderFramesInOrder(
         plan.frames.first, plan.frames.last, inFlight,
         [&](int worker, int frame) {
@@ -316,6 +385,8 @@ int RunRender(const RenderCommand& command, std::ostream& out, std::ostream& err
             failed.push_back(frame);
             return;
           }
+          if (!result.note.empty() && notes.insert(result.note).second)
+            err << "vexlan: note: " << result.note << "\n";
           for (const auto& [id, value] : result.computed)
             out << id << " = " << Number17(value) << "\n";
           out.flush();

@@ -10,19 +10,24 @@
 
 #include "cli/arguments.h"
 #include "cli/holds.h"
+#include "cli/image_io.h"
 
 class Registry;
 
 // A render as the command line gives it; the demo builds the same.
 struct RenderCommand {
   std::string tool;                 // registry ID, name or class name
-  std::string output;               // may hold a run of '#' for the frame
-  std::vector<std::string> inputs;  // "ID=PATH[:LAYER]"
+  std::string output;               // "PATH[:NAMES]"; a run of '#' is the frame
+  std::vector<std::string> inputs;  // "ID=PATH[:SELECTOR]"
   std::vector<std::string> sets;    // "ID=VALUE"
   std::string frames;               // "A-B"; empty: the single frame 0
   std::optional<int> threads;       // worker thread limit; unset: as it is
   double maxPixels = 1e9;           // largest input image accepted
   bool keepGoing = false;           // a failed frame does not stop the others
+  bool carry = false;               // the main input's whole file goes to the output
+  bool fullFrame = false;           // write the whole frame, not the data window
+  std::string format;               // the output's pixel type; empty: the input's
+  std::string compression;          // the output's compression; empty: the input's
 };
 
 // The command checked against the tool's inputs.
@@ -30,7 +35,11 @@ struct RenderPlan {
   struct ImageSource {
     std::string id;
     std::string pathPattern;
-    std::string layer;
+    std::string selector;
+    int mainNumber = 0;  // its input's main-input number; the lowest is the main input
+    // Read by its own geometry (a kernel, a texture, an eye handed on), not
+    // placed beside the main input.
+    bool own = false;
   };
   struct Setting {
     std::string id;
@@ -43,6 +52,11 @@ struct RenderPlan {
   std::vector<ImageSource> images;
   std::vector<Setting> settings;
   std::string outputPattern;
+  WriteOptions write;
+  bool carry = false;
+  // The tool's result at a pixel comes from its inputs at that pixel alone,
+  // so only the main input's data window is rendered.
+  bool pointwise = false;
   FrameRange frames;
   double maxPixels = 1e9;
 };
@@ -59,12 +73,18 @@ ToolPtr NewToolObject(const RenderPlan& plan);
 struct FrameResult {
   std::string output;
   std::vector<std::pair<std::string, double>> computed;
+  std::string note;   // for the user, once a run (a type the format could not hold)
   std::string error;  // why the frame failed, when the run keeps going
 };
 
 // Renders one frame with one tool object: reads that frame's images and
 // connects them, renders a fresh request, writes the output and lets go of
-// every image again. Throws RunError (and whatever the render throws).
+// every image again. Each image is read over the rectangle the result needs
+// (cli/image_io.h): a pointwise tool's main input over its data window,
+// any other over its display and data windows together; a second image
+// with the main input's display window is read over the main input's
+// rectangle, so that its pixels meet the main input's at their absolute
+// places. Throws RunError (and whatever the render throws).
 FrameResult RenderFrame(Operator& tool, const RenderPlan& plan, int frame);
 
 // The whole command: renders up to the worker thread limit (one per core

@@ -345,6 +345,19 @@ TEST_F(VexlanHostileFiles, BadFilesAndUnwritableOutputsFailLeavingTheOutputAsItW
     cases.push_back({Divide(cut, out_), said});
     cases.back().said.push_back(cut);
   }
+  // A data window that claims to lie a hundred million pixels away: small in
+  // itself, huge together with the display window.
+  std::string far = whole;
+  const std::string key("dataWindow\0box2i\0", 17);
+  const int32_t window[4] = {100000000, 0, 100000063, 63};
+  far.replace(far.find(key) + key.size() + 4, sizeof window,
+              std::string(reinterpret_cast<const char*>(window), sizeof window));
+  WriteBytes(scratch_ / "far.exr", far);
+  cases.push_back({Divide(scratch_ / "far.exr", out_),
+                   {"far.exr: its display and data windows together", "--max-pixels"}});
+  // Names in the file that are no text: shown escaped.
+  WriteExr(scratch_ / "bytes.exr", {1, 1, {"R", "G", "B", "Z\xff"}, {1, 2, 3, 4}});
+  cases.push_back({Divide(scratch_ / "bytes.exr:nope", out_), {"nothing named", "Z\\xFF"}});
   std::vector<Args> commands;
   for (const Case& c : cases) commands.push_back(c.args);
   commands.push_back(Divide(good_, (outDir_ / "limit.exr").string(), {"--max-pixels", "4096"}));
@@ -352,6 +365,7 @@ TEST_F(VexlanHostileFiles, BadFilesAndUnwritableOutputsFailLeavingTheOutputAsItW
   for (size_t i = 0; i < cases.size(); ++i) {
     SCOPED_TRACE("case " + std::to_string(i) + ": " + cases[i].args[6]);
     ExpectFailed(runs[i], cases[i].said);
+    EXPECT_EQ(runs[i].err.find('\xff'), std::string::npos) << runs[i].err;
   }
   EXPECT_EQ(runs.back().status, 0) << "at the pixel limit: " << runs.back().err;
   EXPECT_EQ(FilesIn(outDir_), (std::set<std::string>{"out.exr", "limit.exr"}));
@@ -382,7 +396,7 @@ TEST_F(VexlanHostileFiles, AHeaderClaimingMorePixelsThanTheLimitAllocatesNothing
       scratch_.Path());
   ExpectFailed(runs[0], {"--max-pixels", huge});
   EXPECT_LT(runs[0].peakKiB, 1024 * 1024) << "KiB at the peak";
-  ExpectFailed(runs[1], {"memory"});  // let through, the pixels cannot be had
+  ExpectFailed(runs[1], {huge, "memory"});  // let through, the pixels cannot be had
   ExpectFailed(runs[2], {cut});
   EXPECT_TRUE(FilesIn(outDir_).empty());
 }

@@ -1,0 +1,480 @@
+// Render files laid out as renderers write them: windows with any origin,
+// overscan, views, parts with their own data windows, tiles, half floats.
+// Selection is checked on its own; everything else through the real vexlan.
+#include <OpenImageIO/imageio.h>
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "cli/errors.h"
+#include "cli/image_io.h"
+#include "cli/selection.h"
+#include "tests/program.h"
+
+namespace {
+
+// A stereo render as one file of four parts: the beauty and depth of the
+// left eye, motion vectors of both eyes (the same layer name in two parts).
+const FileLayout Stereo = {{{"rgba_left", "left", {"R", "G", "B", "A", "Z"}},
+                            {"depth.main", "left", {"depth.Z"}},
+                            {"forward_left", "left", {"forward.u", "forward.v"}},
+                            {"forward_right", "right", {"forward.u", "forward.v"}}},
+                           {}};
+// One part, two views: the left eye named in full, the right eye too.
+const FileLayout Views = {{{"",
+                            "",
+                            {"left.R", "left.G", "left.B", "left.A", "left.Z", "right.R", "right.G",
+                             "right.B", "forward.left.u", "forward.left.v"}}},
+                          {"left", "right"}};
+
+const FileLayout Masks = {{{"", "", {"id", "mask", "A"}}}, {}};
+
+// The names of the channels a selection places, red green blue alpha, "-"
+// for an empty slot, then "+" and the carried ones.
+std::string Placed(const FileLayout& layout, const Selection& sel) {
+  const std::vector<std::string>& names = layout.parts[sel.part].channels;
+  std::string text;
+  for (int c : {sel.red, sel.green, sel.blue, sel.alpha})
+    text += (text.empty() ? "" : " ") + (c < 0 ? std::string("-") : names[c]);
+  for (const std::string& name : sel.furtherNames) text += " +" + name;
+  return text;
+}
+
+TEST(Selection, EveryPassIsReachableByPartViewLayerOrChannels) {
+  const struct {
+    const FileLayout& layout;
+    const char* selector;
+    int part;
+    const char* placed;
+    const char* resultNames;
+  } cases[] = {
+      {Stereo, "", 0, "R G B A +Z", "R G B A"},
+      {Stereo, "rgba_left", 0, "R G B A +Z", "R G B A"},
+      {Stereo, "1", 1, "depth.Z depth.Z depth.Z -", "depth.Z - - -"},
+      {Stereo, "depth.main", 1, "depth.Z depth.Z depth.Z -", "depth.Z - - -"},
+      {Stereo, "Z", 0, "Z Z Z -", "Z - - -"},
+      {Stereo, "forward_right", 3, "forward.u forward.v - -", "R G B A"},
+      {Stereo, "forward_left:forward", 2, "forward.u forward.v - -", "R G B A"},
+      {Stereo, "3:forward.u,forward.v", 3, "forward.u forward.v - -", "forward.u forward.v - -"},
+      {Stereo, "right", 3, "forward.u forward.v - -", "R G B A"},
+      {Views, "", 0,
+       "- - - - +left.R +left.G +left.B +left.A +left.Z +right.R +right.G +right.B "
+       "+forward.left.u +forward.left.v",
+       "R G B A"},
+      // A view drops its name: left.R fills red, left.Z and the view's
+      // vectors are carried.
+      {Views, "left", 0, "left.R left.G left.B left.A +left.Z +forward.left.u +forward.left.v",
+       "R G B A"},
+      {Views, "right", 0, "right.R right.G right.B -", "R G B A"},
+      {Views, "left.Z", 0, "left.Z left.Z left.Z -", "left.Z - - -"},
+      {Views, "forward.left", 0, "forward.left.u forward.left.v - -", "R G B A"},
+      {Views, "forward.left.v,forward.left.u", 0, "forward.left.u forward.left.v - -",
+       "forward.left.u forward.left.v - -"},
+      // Channels without a letter fill the colour slots in order.
+      {Views, "left.Z,right.R,left.A", 0, "right.R - left.Z left.A", "right.R - left.Z left.A"},
+      {Masks, "mask,id", 0, "mask id - -", "mask id - -"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.selector);
+    const Selection sel = Select(c.layout, c.selector, "f.exr");
+    EXPECT_EQ(sel.part, c.part);
+    EXPECT_EQ(Placed(c.layout, sel), c.placed);
+    std::string names;
+    for (const std::string& name : sel.resultNames)
+      names += (names.empty() ? "" : " ") + (name.empty() ? "-" : name);
+    EXPECT_EQ(names, c.resultNames);
+  }
+}
+
+TEST(Selection, RefusalsListOnlyNamesThatSelectAsWritten) {
+  const struct {
+    const FileLayout& layout;
+    const char* selector;
+    const char* said;
+  } cases[] = {
+      {Stereo, "forward",
+       "\"forward\" is in more than one part; choose one of "
+       "forward_left:forward, forward_right:forward"},
+      {Stereo, "P",
+       "nothing named \"P\"; the file holds parts rgba_left, depth.main, "
+       "forward_left, forward_right; views left, right; layers depth, "
+       "forward_left:forward, forward_right:forward"},
+      {Stereo, "7", "no part 7 (parts count from 0; the file has 4)"},
+      {Stereo, "rgba_right:R", "no part \"rgba_right\""},
+      {Stereo, "depth.main:Z", "nothing named \"Z\""},
+      {Views, "left.Q",
+       "nothing named \"left.Q\"; the file holds views left, right; layers "
+       "forward.left; channels left.R"},
+      {{{{"a\xff", "", {"R\x01"}}}, {}}, "x", "channels R\\x01"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.selector);
+    try {
+      Select(c.layout, c.selector, "f.exr");
+      ADD_FAILURE() << "selected";
+    } catch (const RunError& e) {
+      const std::string message = e.what();
+      EXPECT_NE(message.find(c.said), std::string::npos) << message;
+      // Every name offered after "choose one of" or among the layers is a
+      // selector that works.
+      for (const char* heading : {"choose one of ", "layers "}) {
+        const size_t at = message.find(heading);
+        if (at == std::string::npos) continue;
+        std::string list = message.substr(at + strlen(heading));
+        list = list.substr(0, list.find(';'));
+        for (size_t from = 0; from < list.size();) {
+          const size_t comma = list.find(", ", from);
+          const std::string name = list.substr(from, comma - from);
+          EXPECT_NO_THROW(Select(c.layout, name, "f.exr")) << name;
+          from = comma == std::string::npos ? list.size() : comma + 2;
+        }
+      }
+    }
+  }
+}
+
+// An EXR file part: its windows, channels, type and header, and the value
+// of every channel at an absolute pixel.
+struct Part {
+  std::string name;
+  Rect display, data;
+  std::vector<std::string> channels;
+  OIIO::TypeDesc type = OIIO::TypeDesc::HALF;
+  std::function<float(int64_t x, int64_t y, int c)> value;
+  std::function<void(OIIO::ImageSpec&)> header = [](OIIO::ImageSpec&) {};
+  int tile = 0;  // tile size; 0 for scanlines
+};
+
+void WriteParts(const std::string& path, const std::vector<Part>& parts) {
+  std::vector<OIIO::ImageSpec> specs;
+  for (const Part& p : parts) {
+    OIIO::ImageSpec spec(int(p.data.width), int(p.data.height), int(p.channels.size()), p.type);
+    spec.x = int(p.data.x), spec.y = int(p.data.y);
+    spec.full_x = int(p.display.x), spec.full_y = int(p.display.y);
+    spec.full_width = int(p.display.width), spec.full_height = int(p.display.height);
+    spec.channelnames = p.channels;
+    spec.tile_width = spec.tile_height = p.tile;
+    if (!p.name.empty()) spec.attribute("name", p.name);
+    if (p.header) p.header(spec);
+    specs.push_back(spec);
+  }
+  auto out = OIIO::ImageOutput::create(path);
+  ASSERT_TRUE(out->open(path, int(specs.size()), specs.data())) << out->geterror();
+  for (size_t k = 0; k < parts.size(); ++k) {
+    const Part& p = parts[k];
+    if (k > 0) {
+      ASSERT_TRUE(out->open(path, specs[k], OIIO::ImageOutput::AppendSubimage));
+    }
+    std::vector<float> pixels;
+    for (int64_t y = p.data.y; y < p.data.y + p.data.height; ++y)
+      for (int64_t x = p.data.x; x < p.data.x + p.data.width; ++x)
+        for (int c = 0; c < int(p.channels.size()); ++c) pixels.push_back(p.value(x, y, c));
+    ASSERT_TRUE(out->write_image(OIIO::TypeDesc::FLOAT, pixels.data())) << out->geterror();
+  }
+  ASSERT_TRUE(out->close());
+}
+
+// What a file holds, read back: every part's spec and pixels.
+struct Written {
+  std::vector<OIIO::ImageSpec> specs;
+  std::vector<std::vector<float>> pixels;
+
+  const OIIO::ImageSpec& Spec(int part = 0) const { return specs.at(part); }
+  Rect Data(int part = 0) const {
+    return {Spec(part).x, Spec(part).y, Spec(part).width, Spec(part).height};
+  }
+  Rect Display(int part = 0) const {
+    return {Spec(part).full_x, Spec(part).full_y, Spec(part).full_width, Spec(part).full_height};
+  }
+  // The channel at an absolute pixel of the part's data window.
+  float At(int64_t x, int64_t y, const std::string& channel, int part = 0) const {
+    const OIIO::ImageSpec& s = Spec(part);
+    const auto c = std::find(s.channelnames.begin(), s.channelnames.end(), channel);
+    if (c == s.channelnames.end() || x < s.x || y < s.y || x >= s.x + s.width ||
+        y >= s.y + s.height) {
+      ADD_FAILURE() << "no " << channel << " at " << x << ", " << y;
+      return NAN;
+    }
+    return pixels[part][size_t(((y - s.y) * s.width + (x - s.x)) * s.nchannels +
+                               (c - s.channelnames.begin()))];
+  }
+};
+
+Written ReadWritten(const std::string& path) {
+  Written w;
+  auto in = OIIO::ImageInput::open(path);
+  if (!in) {
+    ADD_FAILURE() << "cannot open " << path;
+    return w;
+  }
+  for (int s = 0; in->seek_subimage(s, 0); ++s) {
+    w.specs.push_back(in->spec());
+    w.pixels.emplace_back(in->spec().image_pixels() * in->spec().nchannels);
+    EXPECT_TRUE(in->read_image(s, 0, 0, in->spec().nchannels, OIIO::TypeDesc::FLOAT,
+                               w.pixels.back().data()));
+  }
+  return w;
+}
+
+// Values that tell every pixel and channel apart and stay exact in half.
+float Ramp(int64_t x, int64_t y, int c) { return float(x + 2 * y) + 0.25f * float(c) + 100.0f; }
+
+class Files : public testing::Test {
+ protected:
+  std::string Path(const std::string& name) const { return scratch_ / name; }
+  void Run(const std::vector<Args>& commands) {
+    std::vector<Args> full;
+    for (const Args& args : commands) full.push_back(Vexlan(args));
+    runs_ = RunPrograms(full, scratch_.Path());
+    for (size_t i = 0; i < runs_.size(); ++i)
+      ASSERT_EQ(runs_[i].status, 0) << i << ": " << runs_[i].err;
+  }
+  std::vector<ProgramRun> runs_;
+  ScratchFolder scratch_{"vexlan-files"};
+};
+
+TEST_F(Files, PixelsKeepTheirPlaceTypeAndHeaderThroughAPointwiseTool) {
+  const float chromaticities[8] = {0.7f, 0.3f, 0.2f, 0.7f, 0.15f, 0.05f, 0.32f, 0.33f};
+  auto header = [&](OIIO::ImageSpec& spec) {
+    spec.attribute("chromaticities", OIIO::TypeDesc(OIIO::TypeDesc::FLOAT, 8), chromaticities);
+    spec.attribute("PixelAspectRatio", 1.5f);
+    spec.attribute("Copyright", "Quiet Studio");
+    spec.attribute("compression", "piz");
+  };
+  // Overscan on every side of a display window at a negative origin; data
+  // wholly outside a display window at a positive one; tiles and MIP levels;
+  // a luminance file in float.
+  WriteParts(Path("overscan.exr"), {{"",
+                                     {-4, -3, 10, 8},
+                                     {-6, -5, 14, 12},
+                                     {"R", "G", "B", "A", "Z"},
+                                     OIIO::TypeDesc::HALF,
+                                     Ramp,
+                                     header}});
+  WriteParts(Path("outside.exr"),
+             {{"", {1, 1, 8, 8}, {12, 2, 3, 3}, {"R", "G", "B"}, OIIO::TypeDesc::HALF, Ramp}});
+  WriteParts(
+      Path("tiled.exr"),
+      {{"", {0, 0, 9, 7}, {0, 0, 9, 7}, {"R", "G", "B", "A"}, OIIO::TypeDesc::HALF, Ramp, {}, 4}});
+  // MIP levels as the image library's own tool makes them for textures.
+  ASSERT_EQ(std::system(("oiiotool " + Path("tiled.exr") + " -otex " + Path("mip.exr")).c_str()),
+            0);
+  WriteParts(Path("luma.exr"),
+             {{"", {0, 0, 5, 4}, {1, 1, 3, 2}, {"Y"}, OIIO::TypeDesc::FLOAT, Ramp}});
+  auto divide = [&](const std::string& in, const std::string& out, Args extra = {}) {
+    Args args = {"render", "ZDevider", "--input",  "Input=" + Path(in),
+                 "--set",  "Zmax=2",   "--output", Path(out)};
+    args.insert(args.end(), extra.begin(), extra.end());
+    return args;
+  };
+  Run({divide("overscan.exr", "overscan-out.exr"), divide("outside.exr", "outside-out.exr"),
+       divide("tiled.exr", "tiled-out.exr"), divide("mip.exr", "mip-out.exr"),
+       divide("luma.exr", "luma-out.exr"),
+       divide("overscan.exr", "full.exr",
+              {"--full-frame", "--format", "float", "--compression", "zip"}),
+       divide("overscan.exr:Z", "z.exr"), divide("overscan.exr", "dof.exr:dof"),
+       divide("overscan.exr:Z", "carried.exr:depth.Z", {"--carry"})});
+
+  const Written overscan = ReadWritten(Path("overscan-out.exr"));
+  EXPECT_EQ(overscan.Display(), (Rect{-4, -3, 10, 8}));
+  EXPECT_EQ(overscan.Data(), (Rect{-6, -5, 14, 12}));
+  EXPECT_EQ(overscan.Spec().channelnames, (std::vector<std::string>{"R", "G", "B", "A", "Z"}));
+  EXPECT_EQ(overscan.Spec().format, OIIO::TypeDesc::HALF);
+  EXPECT_EQ(overscan.Spec().get_string_attribute("compression"), "piz");
+  EXPECT_EQ(overscan.Spec().get_float_attribute("PixelAspectRatio"), 1.5f);
+  EXPECT_EQ(overscan.Spec().get_string_attribute("Copyright"), "Quiet Studio");
+  EXPECT_EQ(overscan.Spec().get_string_attribute("Software"), "vexlan 1.0.0");
+  const OIIO::ParamValue* chroma = overscan.Spec().find_attribute("chromaticities");
+  ASSERT_TRUE(chroma);
+  EXPECT_EQ(static_cast<const float*>(chroma->data())[4], 0.15f);
+  for (int64_t y : {-5, 0, 6})
+    for (int64_t x : {-6, 0, 7}) {
+      EXPECT_EQ(overscan.At(x, y, "R"), Ramp(x, y, 0) / 2) << x << ", " << y;
+      EXPECT_EQ(overscan.At(x, y, "A"), Ramp(x, y, 3));  // alpha is not divided
+      EXPECT_EQ(overscan.At(x, y, "Z"), Ramp(x, y, 4));  // carried as it was
+    }
+
+  const Written outside = ReadWritten(Path("outside-out.exr"));
+  EXPECT_EQ(outside.Display(), (Rect{1, 1, 8, 8}));
+  EXPECT_EQ(outside.Data(), (Rect{12, 2, 3, 3}));
+  EXPECT_EQ(outside.At(14, 4, "B"), Ramp(14, 4, 2) / 2);
+  EXPECT_EQ(outside.At(14, 4, "A"), 1.0f);
+
+  const Written tiled = ReadWritten(Path("tiled-out.exr"));
+  EXPECT_EQ(tiled.Data(), (Rect{0, 0, 9, 7}));
+  EXPECT_EQ(tiled.At(8, 6, "G"), Ramp(8, 6, 1) / 2);
+  const Written mip = ReadWritten(Path("mip-out.exr"));
+  EXPECT_EQ(mip.specs.size(), 1u);
+  EXPECT_EQ(mip.At(8, 6, "G"), Ramp(8, 6, 1) / 2);
+
+  // A single channel goes back under its own name, in its own type.
+  const Written luma = ReadWritten(Path("luma-out.exr"));
+  EXPECT_EQ(luma.Spec().channelnames, std::vector<std::string>{"Y"});
+  EXPECT_EQ(luma.Spec().format, OIIO::TypeDesc::FLOAT);
+  EXPECT_EQ(luma.Data(), (Rect{1, 1, 3, 2}));
+  EXPECT_EQ(luma.At(3, 2, "Y"), Ramp(3, 2, 0) / 2);
+
+  const Written full = ReadWritten(Path("full.exr"));
+  EXPECT_EQ(full.Data(), (Rect{-6, -5, 14, 12}));  // the display window lies inside
+  EXPECT_EQ(full.Spec().format, OIIO::TypeDesc::FLOAT);
+  EXPECT_EQ(full.Spec().get_string_attribute("compression"), "zip");
+
+  const Written z = ReadWritten(Path("z.exr"));
+  EXPECT_EQ(z.Spec().channelnames, std::vector<std::string>{"Z"});
+  EXPECT_EQ(z.At(-6, 6, "Z"), Ramp(-6, 6, 4) / 2);
+
+  const Written dof = ReadWritten(Path("dof.exr"));
+  EXPECT_EQ(std::set<std::string>(dof.Spec().channelnames.begin(), dof.Spec().channelnames.end()),
+            (std::set<std::string>{"dof.R", "dof.G", "dof.B", "dof.A", "Z"}));
+  EXPECT_EQ(dof.At(0, 0, "dof.G"), Ramp(0, 0, 1) / 2);
+
+  // With --carry, the beauty comes along beside the result's own channel.
+  const Written carried = ReadWritten(Path("carried.exr"));
+  EXPECT_EQ(carried.At(2, 1, "depth.Z"), Ramp(2, 1, 4) / 2);
+  EXPECT_EQ(carried.At(2, 1, "Z"), Ramp(2, 1, 4));
+  EXPECT_EQ(carried.At(2, 1, "R"), Ramp(2, 1, 0));
+}
+
+TEST_F(Files, ViewsAndPartsComeBackAsTheyWent) {
+  const std::vector<std::string> views = {"left", "right"};
+  WriteParts(Path("views.exr"),
+             {{"",
+               {0, 0, 4, 3},
+               {0, 0, 4, 3},
+               {"left.R", "left.G", "left.B", "left.A", "left.Z", "right.R", "right.G", "right.B"},
+               OIIO::TypeDesc::HALF,
+               Ramp,
+               [](OIIO::ImageSpec& spec) {
+                 const OIIO::ustring names[] = {OIIO::ustring("left"), OIIO::ustring("right")};
+                 spec.attribute("multiView", OIIO::TypeDesc(OIIO::TypeDesc::STRING, 2), names);
+               }}});
+  // Parts with their own data windows, and names with dots and underscores.
+  const Rect display{0, 0, 8, 6};
+  WriteParts(
+      Path("parts.exr"),
+      {{"rgba_left", display, {1, 1, 6, 4}, {"R", "G", "B", "A"}, OIIO::TypeDesc::HALF, Ramp},
+       {"forward.mv_left",
+        display,
+        {0, 0, 8, 6},
+        {"forward.u", "forward.v"},
+        OIIO::TypeDesc::FLOAT,
+        [](int64_t x, int64_t, int c) { return c ? 0.0f : float(x); }},
+       {"forward.mv_right",
+        display,
+        {2, 2, 3, 3},
+        {"forward.u", "forward.v"},
+        OIIO::TypeDesc::FLOAT,
+        Ramp}});
+  Run({{"render", "ZDevider", "--input", "Input=" + Path("views.exr:left"), "--set", "Zmax=2",
+        "--output", Path("left.exr")},
+       {"render", "ZDevider", "--input", "Input=" + Path("views.exr"), "--set", "Zmax=4",
+        "--output", Path("views-out.exr")},
+       {"render", "ZDevider", "--input", "Input=" + Path("parts.exr"), "--set", "Zmax=2",
+        "--output", Path("parts-out.exr")},
+       {"render", "ClipMotionVectors", "--input",
+        "Image=" + Path("parts.exr:forward.mv_right:forward.u,forward.v"), "--set",
+        "MaxLenght=1000", "--output", Path("mv.exr")}});
+
+  const Written left = ReadWritten(Path("left.exr"));
+  EXPECT_EQ(left.Spec().channelnames, (std::vector<std::string>{"R", "G", "B", "A", "left.Z"}));
+  const OIIO::ParamValue* view = left.Spec().find_attribute("multiView");
+  ASSERT_TRUE(view);
+  EXPECT_EQ(view->type().arraylen, 1);
+  EXPECT_EQ(static_cast<const OIIO::ustring*>(view->data())[0], "left");
+  EXPECT_EQ(left.At(3, 2, "R"), Ramp(3, 2, 0) / 2);
+  EXPECT_EQ(left.At(3, 2, "left.Z"), Ramp(3, 2, 4));
+
+  // Without a selector every view's channels are carried and the views kept.
+  const Written all = ReadWritten(Path("views-out.exr"));
+  const OIIO::ParamValue* kept = all.Spec().find_attribute("multiView");
+  ASSERT_TRUE(kept);
+  EXPECT_EQ(kept->type().arraylen, 2);
+  EXPECT_EQ(all.At(1, 1, "right.G"), Ramp(1, 1, 6));
+
+  // The other parts are carried as parts, each with its own window.
+  const Written parts = ReadWritten(Path("parts-out.exr"));
+  ASSERT_EQ(parts.specs.size(), 3u);
+  EXPECT_EQ(parts.Data(0), (Rect{1, 1, 6, 4}));
+  EXPECT_EQ(parts.At(6, 4, "R", 0), Ramp(6, 4, 0) / 2);
+  EXPECT_EQ(parts.Spec(1).get_string_attribute("name"), "forward.mv_left");
+  EXPECT_EQ(parts.Data(2), (Rect{2, 2, 3, 3}));
+  EXPECT_EQ(parts.At(4, 4, "forward.v", 2), Ramp(4, 4, 1));
+
+  // Vectors chosen by name go back under their names, without an alpha.
+  const Written mv = ReadWritten(Path("mv.exr"));
+  EXPECT_EQ(mv.Spec().channelnames, (std::vector<std::string>{"forward.u", "forward.v"}));
+  EXPECT_EQ(mv.Data(), (Rect{2, 2, 3, 3}));
+  EXPECT_EQ(mv.Spec().get_string_attribute("name"), "forward.mv_right");
+}
+
+// A tool that reads its neighbours gives, in the data window, what it gives
+// on the whole frame with zeros outside the data window; a second image
+// with its own data window meets the first at the same absolute pixels.
+TEST_F(Files, NeighbourToolsSeeTheWholeFrameAndSecondImagesMeetByPosition) {
+  const Rect display{-2, -1, 12, 9};
+  auto depth = [](int64_t x, int64_t y, int) { return 2.0f + 0.5f * float((x * 3 + y) % 5); };
+  auto cropped = [](std::function<float(int64_t, int64_t, int)> f, Rect keep) {
+    return [f, keep](int64_t x, int64_t y, int c) {
+      return keep.Intersection({x, y, 1, 1}).Empty() ? 0.0f : f(x, y, c);
+    };
+  };
+  const Rect beautyData{0, 1, 7, 5}, depthData{-3, 0, 14, 6};
+  // Each tool's frame is its main input's display and data windows together.
+  const Rect whole = display.Union(beautyData), wholeDepth = display.Union(depthData);
+  WriteParts(Path("shot.exr"),
+             {{"beauty", display, beautyData, {"R", "G", "B", "A"}, OIIO::TypeDesc::FLOAT, Ramp},
+              {"depth", display, depthData, {"Z"}, OIIO::TypeDesc::FLOAT, depth}});
+  // The same passes over the whole frame, zero where they held no data.
+  WriteParts(Path("beauty-whole.exr"), {{"",
+                                         display,
+                                         whole,
+                                         {"R", "G", "B", "A"},
+                                         OIIO::TypeDesc::FLOAT,
+                                         cropped(Ramp, beautyData)}});
+  WriteParts(Path("depth-whole.exr"),
+             {{"", display, whole, {"Z"}, OIIO::TypeDesc::FLOAT, cropped(depth, depthData)}});
+  WriteParts(Path("depth-overscan.exr"),
+             {{"", display, wholeDepth, {"Z"}, OIIO::TypeDesc::FLOAT, cropped(depth, depthData)}});
+  Args dof = {"render", "DirtyDof",  "--set", "PlaneOfFocus=2",
+              "--set",  "Fstop=0.5", "--set", "FocalLength=300"};
+  Args parts = dof, wholes = dof;
+  parts.insert(parts.end(), {"--input", "Image=" + Path("shot.exr:beauty"), "--input",
+                             "Zdepth=" + Path("shot.exr:depth"), "--output", Path("dof.exr")});
+  wholes.insert(wholes.end(),
+                {"--input", "Image=" + Path("beauty-whole.exr"), "--input",
+                 "Zdepth=" + Path("depth-whole.exr"), "--output", Path("dof-whole.exr")});
+  Run({parts,
+       wholes,
+       {"render", "Normalizer", "--input", "Input=" + Path("shot.exr:depth"), "--output",
+        Path("norm.exr")},
+       {"render", "Normalizer", "--input", "Input=" + Path("depth-overscan.exr"), "--output",
+        Path("norm-whole.exr")}});
+
+  const Written dofOut = ReadWritten(Path("dof.exr")),
+                dofWhole = ReadWritten(Path("dof-whole.exr"));
+  EXPECT_EQ(dofOut.Data(), beautyData);
+  EXPECT_EQ(dofWhole.Data(), whole);
+  int blurred = 0;
+  for (int64_t y = beautyData.y; y < beautyData.y + beautyData.height; ++y)
+    for (int64_t x = beautyData.x; x < beautyData.x + beautyData.width; ++x)
+      for (const char* c : {"R", "G", "B", "A"}) {
+        EXPECT_EQ(dofOut.At(x, y, c), dofWhole.At(x, y, c)) << x << ", " << y << " " << c;
+        blurred += dofOut.At(x, y, c) != Ramp(x, y,
+                                              c[0] == 'R'   ? 0
+                                              : c[0] == 'G' ? 1
+                                              : c[0] == 'B' ? 2
+                                                            : 3);
+      }
+  EXPECT_GT(blurred, 0);  // the blur reached its neighbours
+
+  const Written norm = ReadWritten(Path("norm.exr")),
+                normWhole = ReadWritten(Path("norm-whole.exr"));
+  EXPECT_EQ(norm.Spec().channelnames, std::vector<std::string>{"Z"});
+  for (int64_t x = depthData.x; x < depthData.x + depthData.width; ++x)
+    EXPECT_EQ(norm.At(x, 3, "Z"), normWhole.At(x, 3, "Z")) << x;
+}
+
+}  // namespace
