@@ -65,6 +65,8 @@ class ImageFile {
   virtual const std::string& Path() const = 0;
   virtual Rect DisplayWindow() const = 0;
   virtual Rect DataWindow() const = 0;
+  // Channels read into the pixel record and carried with it.
+  virtual int ChannelCount() const = 0;
   // The display window and the data window together.
   Rect WholeFrame() const { return DisplayWindow().Union(DataWindow()); }
   // The selected channels over `frame`. Throws RunError when the frame is

@@ -95,6 +95,9 @@ int main(int argc, char** argv) {
   render->add_flag("--keep-going", command.keepGoing,
                    "Render every frame that can be rendered; list the failed ones at the end "
                    "(exit status 1 when any failed)");
+  render->add_option("--memory", command.memoryBudget,
+                     "MiB the frames rendered at once may take (default: half the machine's "
+                     "memory); fewer frames are rendered at once than threads allow if needed");
   render->add_option("--max-pixels", command.maxPixels,
                      "Largest input image accepted, in pixels (default 1e9)");
 

@@ -120,6 +120,7 @@ class OiioImageFile final : public ImageFile {
   const std::string& Path() const override { return path_; }
   Rect DisplayWindow() const override { return DisplayWindowOf(PartSpec()); }
   Rect DataWindow() const override { return DataWindowOf(PartSpec()); }
+  int ChannelCount() const override { return ChanFurther + int(selection_.further.size()); }
 
   ImagePtr Read(const Rect& frame) override {
     CheckSize(frame, "the frame it is read into");
@@ -131,6 +132,25 @@ class OiioImageFile final : public ImageFile {
     }
   }
 
+  const OIIO::ImageSpec& PartSpec() const { return specs_[selection_.part]; }
+  const std::vector<OIIO::ImageSpec>& Specs() const { return specs_; }
+  const Selection& Chosen() const { return selection_; }
+  OIIO::ImageInput& Input() const { return *in_; }
+  const std::string& Note() const { return note_; }
+
+  // The type of the part's channel of that name; the part's type when it
+  // has none.
+  OIIO::TypeDesc ChannelType(const std::string& name) const {
+    const OIIO::ImageSpec& spec = PartSpec();
+    for (int c = 0; c < spec.nchannels; ++c)
+      if (spec.channelnames[c] == name) return spec.channelformat(c);
+    return spec.format;
+  }
+  OIIO::TypeDesc SlotType(int channel) const {
+    return channel >= 0 ? PartSpec().channelformat(channel) : PartSpec().format;
+  }
+
+ private:
   ImagePtr ReadPixels(const Rect& frame) {
     const Selection& sel = selection_;
     int first = INT32_MAX, last = -1;
@@ -195,25 +215,6 @@ class OiioImageFile final : public ImageFile {
     return img;
   }
 
-  const OIIO::ImageSpec& PartSpec() const { return specs_[selection_.part]; }
-  const std::vector<OIIO::ImageSpec>& Specs() const { return specs_; }
-  const Selection& Chosen() const { return selection_; }
-  OIIO::ImageInput& Input() const { return *in_; }
-  const std::string& Note() const { return note_; }
-
-  // The type of the part's channel of that name; the part's type when it
-  // has none.
-  OIIO::TypeDesc ChannelType(const std::string& name) const {
-    const OIIO::ImageSpec& spec = PartSpec();
-    for (int c = 0; c < spec.nchannels; ++c)
-      if (spec.channelnames[c] == name) return spec.channelformat(c);
-    return spec.format;
-  }
-  OIIO::TypeDesc SlotType(int channel) const {
-    return channel >= 0 ? PartSpec().channelformat(channel) : PartSpec().format;
-  }
-
- private:
   void CheckSize(const Rect& r, const char* what) const {
     if (r.Pixels() > maxPixels_)
       throw RunError(path_ + ": " + what + " (" + SizeText(r) + " = " + PixelCount(r.Pixels()) +
@@ -329,15 +330,15 @@ std::string Write(const Image& result, const Rect& frameGiven, const ImageFile& 
                   const WriteOptions& options, const std::string& path) {
   const auto& like = static_cast<const OiioImageFile&>(likeFile);
   const Selection& sel = like.Chosen();
-  auto probe = OIIO::ImageOutput::create(path);
-  if (!probe) throw UsageError("output " + path + ": no image format is known for this name");
-  const bool exr = std::string_view(probe->format_name()) == "openexr";
+  std::unique_ptr<OIIO::ImageOutput> out = OIIO::ImageOutput::create(path);
+  if (!out) throw UsageError("output " + path + ": no image format is known for this name");
+  const bool exr = std::string_view(out->format_name()) == "openexr";
   const Rect frame{frameGiven.x, frameGiven.y, result.Width(), result.Height()};
 
   // The pixels written: the input's data window, or the whole frame; a
   // format without windows takes the display window.
   Rect window = options.fullFrame ? frame : like.DataWindow();
-  const bool windows = exr || (probe->supports("origin") && probe->supports("displaywindow"));
+  const bool windows = exr || (out->supports("origin") && out->supports("displaywindow"));
   if (!windows) window = like.DisplayWindow();
 
   std::vector<OutChannel> channels;
@@ -358,7 +359,7 @@ std::string Write(const Image& result, const Rect& frameGiven, const ImageFile& 
     }
   } else {
     const char* names[] = {"R", "G", "B", "A"};
-    for (int s = 0; s < (probe->supports("alpha") ? 4 : 3); ++s)
+    for (int s = 0; s < (out->supports("alpha") ? 4 : 3); ++s)
       channels.push_back({names[s], OIIO::TypeDesc::FLOAT, slots[s], -1});
   }
   const OIIO::TypeDesc asked(options.format);
@@ -427,10 +428,9 @@ std::string Write(const Image& result, const Rect& frameGiven, const ImageFile& 
   }
 
   WriteAtomically(path, [&](const std::string& temp, std::string& why) {
-    auto out = OIIO::ImageOutput::create(path);
     if (!out->open(temp, int(specs.size()), specs.data())) return why = out->geterror(), false;
     if (!options.format.empty() && out->spec().format != asked && note.empty())
-      note = path + ": " + out->format_name() + " files cannot hold " + options.format +
+      note = std::string(out->format_name()) + " files cannot hold " + options.format +
              " pixels; written as " + out->spec().format.c_str();
     for (size_t k = 0; k < parts.size(); ++k) {
       if (k > 0 && !out->open(temp, specs[k], OIIO::ImageOutput::AppendSubimage))

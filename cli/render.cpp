@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <iostream>
@@ -167,6 +168,11 @@ int MainInputNumber(const Input& in) { return int(in.Attributes().GetInt(MainInp
 
 }  // namespace
 
+double DefaultMemoryBudget() {
+  const double bytes = double(sysconf(_SC_PHYS_PAGES)) * double(sysconf(_SC_PAGESIZE));
+  return bytes > 0 ? bytes / 2 / double(1 << 20) : 4096.0;
+}
+
 RenderPlan PlanRender(const RenderCommand& command) {
   RenderPlan plan;
   const Registry& reg = FindTool(command.tool);
@@ -231,6 +237,10 @@ RenderPlan PlanRender(const RenderCommand& command) {
   if (command.threads && *command.threads < 0)
     throw UsageError("--threads " + std::to_string(*command.threads) +
                      ": expected 0 (one per core) or more");
+  if (!(command.memoryBudget > 0.0))
+    throw UsageError("--memory " + Number17(command.memoryBudget) +
+                     ": expected a size above 0, in MiB");
+  plan.memoryBudget = command.memoryBudget * double(1 << 20);
   if (!(command.maxPixels >= 1.0))
     throw UsageError("--max-pixels " + Number17(command.maxPixels) + ": expected 1 or more");
   plan.maxPixels = command.maxPixels;
@@ -250,38 +260,41 @@ ToolPtr NewToolObject(const RenderPlan& plan) {
   return tool;
 }
 
-FrameResult RenderFrame(Operator& tool, const RenderPlan& plan, int frame) {
-  ConnectedImages connected(tool);
+FrameFiles OpenFrameFiles(const RenderPlan& plan, int frame) {
   const std::vector<RenderPlan::ImageSource>& sources = plan.images;
-  size_t main = 0;
+  FrameFiles opened;
   for (size_t i = 1; i < sources.size(); ++i)
-    if (sources[i].mainNumber < sources[main].mainNumber) main = i;
-
-  std::vector<std::unique_ptr<ImageFile>> files;
+    if (sources[i].mainNumber < sources[opened.main].mainNumber) opened.main = i;
   for (size_t i = 0; i < sources.size(); ++i) {
     // Only what can reach the output is carried: the main input's rest, or
     // an image the tool may hand on.
-    const Carry carry = i == main || sources[i].own
+    const Carry carry = i == opened.main || sources[i].own
                             ? (plan.carry ? Carry::Everything : Carry::AsSelected)
                             : Carry::Nothing;
-    files.push_back(OpenImageFile(FramePath(sources[i].pathPattern, frame), sources[i].selector,
-                                  plan.maxPixels, carry));
+    opened.files.push_back(OpenImageFile(FramePath(sources[i].pathPattern, frame),
+                                         sources[i].selector, plan.maxPixels, carry));
   }
-  std::vector<Rect> frames(sources.size());
-  std::vector<const Image*> images(sources.size());
+  const ImageFile& main = *opened.files[opened.main];
+  const Rect mainRect =
+      plan.pointwise && !plan.write.fullFrame ? main.DataWindow() : main.WholeFrame();
   for (size_t i = 0; i < sources.size(); ++i) {
-    const ImageFile& file = *files[i];
-    if (i == main)
-      frames[i] = plan.pointwise && !plan.write.fullFrame ? file.DataWindow() : file.WholeFrame();
-    else if (!sources[i].own && file.DisplayWindow() == files[main]->DisplayWindow())
-      frames[i] = frames[main];
+    const ImageFile& file = *opened.files[i];
+    if (i == opened.main || (!sources[i].own && file.DisplayWindow() == main.DisplayWindow()))
+      opened.rects.push_back(mainRect);
     else
-      frames[i] = file.WholeFrame();
+      opened.rects.push_back(file.WholeFrame());
   }
-  for (size_t i = 0; i < sources.size(); ++i) {
-    ImagePtr img = files[i]->Read(frames[i]);
-    images[i] = img.get();
-    tool.FindInput(sources[i].id)->Connect(img.get());
+  return opened;
+}
+
+FrameResult RenderFrame(Operator& tool, const RenderPlan& plan, int frame) {
+  ConnectedImages connected(tool);
+  const FrameFiles opened = OpenFrameFiles(plan, frame);
+  std::vector<const Image*> images;
+  for (size_t i = 0; i < plan.images.size(); ++i) {
+    ImagePtr img = opened.files[i]->Read(opened.rects[i]);
+    images.push_back(img.get());
+    tool.FindInput(plan.images[i].id)->Connect(img.get());
   }
 
   const Output* output = MainOutput(tool);
@@ -293,11 +306,12 @@ FrameResult RenderFrame(Operator& tool, const RenderPlan& plan, int frame) {
 
   // The result is written like the input it was made like: the one it is,
   // when the tool hands an input on, else the main input.
-  size_t like = main;
-  for (size_t i = 0; i < sources.size(); ++i)
+  size_t like = opened.main;
+  for (size_t i = 0; i < images.size(); ++i)
     if (images[i] == result.get()) like = i;
   FrameResult done{FramePath(plan.outputPattern, frame), {}, {}, {}};
-  done.note = WriteImageFile(*result, frames[like], *files[like], plan.write, done.output);
+  done.note =
+      WriteImageFile(*result, opened.rects[like], *opened.files[like], plan.write, done.output);
   for (const auto& in : tool.Inputs())
     if (in->IsComputedField()) done.computed.emplace_back(in->ID().Text(), in->NumberValue());
   return done;
@@ -305,11 +319,22 @@ FrameResult RenderFrame(Operator& tool, const RenderPlan& plan, int frame) {
 
 namespace {
 
-// Frames rendered at once: one per worker thread allowed, one per core when
-// no limit is set.
-int FramesInFlight(const std::optional<int>& threads) {
-  if (threads && *threads > 0) return *threads;
-  return std::max(1, tbb::info::default_concurrency());
+// Frames rendered at once: one per worker thread allowed (one per core when
+// no limit is set), and no more than fit in the memory budget by what the
+// first frame's files say one frame takes.
+int FramesInFlight(const RenderPlan& plan, const std::optional<int>& threads, double budget) {
+  const int byThreads =
+      threads && *threads > 0 ? *threads : std::max(1, tbb::info::default_concurrency());
+  if (byThreads == 1) return 1;
+  const FrameFiles first = OpenFrameFiles(plan, plan.frames.first);
+  // Each image's pixels, the result like the main input's, and the bands
+  // the files are read and written through.
+  double bytes = 32.0 * (1 << 20);
+  for (size_t i = 0; i < first.files.size(); ++i)
+    bytes += first.rects[i].Pixels() * first.files[i]->ChannelCount() * sizeof(float);
+  bytes +=
+      first.rects[first.main].Pixels() * first.files[first.main]->ChannelCount() * sizeof(float);
+  return int(std::clamp<double>(std::floor(budget / bytes), 1.0, byThreads));
 }
 
 // "3, 7-9, 12": frame numbers in order, runs of neighbours joined.
@@ -357,7 +382,8 @@ int RunRender(const RenderCommand& command, std::ostream& out, std::ostream& err
     // One tool object per frame in flight: an object renders one request at
     // a time. The objects are made before any frame starts.
     std::vector<ToolPtr> tools;
-    const int inFlight = int(std::min<int64_t>(FramesInFlight(command.threads), count));
+    const int inFlight = int(std::min<int64_t>(
+        count > 1 ? FramesInFlight(plan, command.threads, plan.memoryBudget) : 1, count));
     for (int i = 0; i < inFlight; ++i) tools.push_back(NewToolObject(plan));
     const bool progress = count > 1 && &err == &std::cerr && isatty(STDERR_FILENO);
     std::vector<int> failed;

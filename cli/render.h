@@ -14,20 +14,25 @@
 
 class Registry;
 
+// Half the machine's memory, in MiB: what the frames in flight may take by
+// default.
+double DefaultMemoryBudget();
+
 // A render as the command line gives it; the demo builds the same.
 struct RenderCommand {
-  std::string tool;                 // registry ID, name or class name
-  std::string output;               // "PATH[:NAMES]"; a run of '#' is the frame
-  std::vector<std::string> inputs;  // "ID=PATH[:SELECTOR]"
-  std::vector<std::string> sets;    // "ID=VALUE"
-  std::string frames;               // "A-B"; empty: the single frame 0
-  std::optional<int> threads;       // worker thread limit; unset: as it is
-  double maxPixels = 1e9;           // largest input image accepted
-  bool keepGoing = false;           // a failed frame does not stop the others
-  bool carry = false;               // the main input's whole file goes to the output
-  bool fullFrame = false;           // write the whole frame, not the data window
-  std::string format;               // the output's pixel type; empty: the input's
-  std::string compression;          // the output's compression; empty: the input's
+  std::string tool;                             // registry ID, name or class name
+  std::string output;                           // "PATH[:NAMES]"; a run of '#' is the frame
+  std::vector<std::string> inputs;              // "ID=PATH[:SELECTOR]"
+  std::vector<std::string> sets;                // "ID=VALUE"
+  std::string frames;                           // "A-B"; empty: the single frame 0
+  std::optional<int> threads;                   // worker thread limit; unset: as it is
+  double maxPixels = 1e9;                       // largest input image accepted
+  bool keepGoing = false;                       // a failed frame does not stop the others
+  bool carry = false;                           // the main input's whole file goes to the output
+  bool fullFrame = false;                       // write the whole frame, not the data window
+  std::string format;                           // the output's pixel type; empty: the input's
+  std::string compression;                      // the output's compression; empty: the input's
+  double memoryBudget = DefaultMemoryBudget();  // MiB the frames in flight may take
 };
 
 // The command checked against the tool's inputs.
@@ -59,6 +64,7 @@ struct RenderPlan {
   bool pointwise = false;
   FrameRange frames;
   double maxPixels = 1e9;
+  double memoryBudget = 0;  // bytes
 };
 
 // Throws UsageError naming what is wrong with the command and what would
@@ -77,18 +83,26 @@ struct FrameResult {
   std::string error;  // why the frame failed, when the run keeps going
 };
 
+// One frame's input files, opened, with the rectangle each is read over:
+// a pointwise tool's main input over its data window, any other over its
+// display and data windows together; a second image with the main input's
+// display window is read over the main input's rectangle, so that its
+// pixels meet the main input's at their absolute places.
+struct FrameFiles {
+  std::vector<std::unique_ptr<ImageFile>> files;  // beside the plan's images
+  std::vector<Rect> rects;
+  size_t main = 0;  // the image with the lowest main-input number
+};
+FrameFiles OpenFrameFiles(const RenderPlan& plan, int frame);
+
 // Renders one frame with one tool object: reads that frame's images and
 // connects them, renders a fresh request, writes the output and lets go of
-// every image again. Each image is read over the rectangle the result needs
-// (cli/image_io.h): a pointwise tool's main input over its data window,
-// any other over its display and data windows together; a second image
-// with the main input's display window is read over the main input's
-// rectangle, so that its pixels meet the main input's at their absolute
-// places. Throws RunError (and whatever the render throws).
+// every image again. Throws RunError (and whatever the render throws).
 FrameResult RenderFrame(Operator& tool, const RenderPlan& plan, int frame);
 
 // The whole command: renders up to the worker thread limit (one per core
-// when unset or 0) of frames at once, each with a tool object of its own;
+// when unset or 0) of frames at once, as many as the memory budget holds,
+// each with a tool object of its own;
 // prints the computed fields of every frame on `out`, in frame order,
 // errors on `err`, and returns the exit status (0 when every frame was
 // written, 1 when a file or a render failed, 2 for a bad command). A failed

@@ -264,12 +264,11 @@ Selection Select(const FileLayout& layout, const std::string& selector, const st
   };
   if (layout.parts.empty()) throw RunError(path + ": the file holds no image");
 
-  Match m{0, Kind::Part, {}, {}, ""};
-  if (selector.empty()) {
-    m.channels.resize(layout.parts[0].channels.size());
-    for (int i = 0; i < int(m.channels.size()); ++i) m.channels[i] = i;
-    m.shortNames = layout.parts[0].channels;
-  } else {
+  // Without a selector the first part is read whole: its channels without a
+  // layer fill the record, or, where every channel is in one layer (a file
+  // holding depth.Z alone), that layer's.
+  Match m = WholePart(layout, 0);
+  if (!selector.empty()) {
     std::vector<int> parts;
     const size_t colon = selector.rfind(':');
     std::string name = selector;
