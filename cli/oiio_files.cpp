@@ -360,7 +360,7 @@ std::string Write(const Image& result, const Rect& frameGiven, const ImageFile& 
   } else {
     const char* names[] = {"R", "G", "B", "A"};
     for (int s = 0; s < (out->supports("alpha") ? 4 : 3); ++s)
-      channels.push_back({names[s], OIIO::TypeDesc::FLOAT, slots[s], -1});
+      channels.push_back({names[s], like.SlotType(sel.red), slots[s], -1});
   }
   const OIIO::TypeDesc asked(options.format);
   if (!options.format.empty())
@@ -377,14 +377,22 @@ std::string Write(const Image& result, const Rect& frameGiven, const ImageFile& 
     } else if (!sel.carriesParts) {
       spec.erase_attribute("multiView");
     }
-    if (!options.compression.empty()) spec.attribute("compression", options.compression);
   } else {
     spec = OIIO::ImageSpec(1, 1, 1, OIIO::TypeDesc::FLOAT);
     spec.full_x = int(like.DisplayWindow().x), spec.full_y = int(like.DisplayWindow().y);
     spec.full_width = int(like.DisplayWindow().width);
     spec.full_height = int(like.DisplayWindow().height);
-    if (!options.compression.empty()) spec.attribute("compression", options.compression);
+    spec.attribute("DateTime", "");
   }
+  // The input's compression holds for a file of the same format; another
+  // format's names mean nothing here, so it takes its own default.
+  const std::string kept(like.PartSpec().get_string_attribute("compression"));
+  if (!options.compression.empty())
+    spec.attribute("compression", options.compression);
+  else if (std::string_view(like.Input().format_name()) == out->format_name() && !kept.empty())
+    spec.attribute("compression", kept);
+  else
+    spec.erase_attribute("compression");
   spec.x = int(window.x), spec.y = int(window.y);
   spec.width = int(window.width), spec.height = int(window.height);
   spec.nchannels = int(channels.size());
@@ -400,7 +408,6 @@ std::string Write(const Image& result, const Rect& frameGiven, const ImageFile& 
   if (std::all_of(channels.begin(), channels.end(),
                   [&](const OutChannel& c) { return c.type == spec.format; }))
     spec.channelformats.clear();
-  if (!exr && options.format.empty()) spec.format = OIIO::TypeDesc::FLOAT;
 
   // The file's other parts, copied as they are, in their places.
   std::vector<int> parts = {sel.part};
@@ -429,8 +436,8 @@ std::string Write(const Image& result, const Rect& frameGiven, const ImageFile& 
 
   WriteAtomically(path, [&](const std::string& temp, std::string& why) {
     if (!out->open(temp, int(specs.size()), specs.data())) return why = out->geterror(), false;
-    if (!options.format.empty() && out->spec().format != asked && note.empty())
-      note = std::string(out->format_name()) + " files cannot hold " + options.format +
+    if (out->spec().format != spec.format && note.empty())
+      note = std::string(out->format_name()) + " files cannot hold " + spec.format.c_str() +
              " pixels; written as " + out->spec().format.c_str();
     for (size_t k = 0; k < parts.size(); ++k) {
       if (k > 0 && !out->open(temp, specs[k], OIIO::ImageOutput::AppendSubimage))
