@@ -321,20 +321,25 @@ namespace {
 
 // Frames rendered at once: one per worker thread allowed (one per core when
 // no limit is set), and no more than fit in the memory budget by what the
-// first frame's files say one frame takes.
-int FramesInFlight(const RenderPlan& plan, const std::optional<int>& threads, double budget) {
+// first frame's files say one frame takes: each image's pixels, the result
+// like the main input's, and the bands the files are read and written
+// through. A first frame that cannot be opened says nothing; its render
+// will say why.
+int FramesInFlight(const RenderPlan& plan, const std::optional<int>& threads) {
   const int byThreads =
       threads && *threads > 0 ? *threads : std::max(1, tbb::info::default_concurrency());
   if (byThreads == 1) return 1;
-  const FrameFiles first = OpenFrameFiles(plan, plan.frames.first);
-  // Each image's pixels, the result like the main input's, and the bands
-  // the files are read and written through.
   double bytes = 32.0 * (1 << 20);
-  for (size_t i = 0; i < first.files.size(); ++i)
-    bytes += first.rects[i].Pixels() * first.files[i]->ChannelCount() * sizeof(float);
-  bytes +=
-      first.rects[first.main].Pixels() * first.files[first.main]->ChannelCount() * sizeof(float);
-  return int(std::clamp<double>(std::floor(budget / bytes), 1.0, byThreads));
+  try {
+    const FrameFiles first = OpenFrameFiles(plan, plan.frames.first);
+    for (size_t i = 0; i < first.files.size(); ++i)
+      bytes += first.rects[i].Pixels() * first.files[i]->ChannelCount() * sizeof(float);
+    bytes +=
+        first.rects[first.main].Pixels() * first.files[first.main]->ChannelCount() * sizeof(float);
+  } catch (const CliError&) {
+    return byThreads;
+  }
+  return int(std::clamp<double>(std::floor(plan.memoryBudget / bytes), 1.0, byThreads));
 }
 
 // "3, 7-9, 12": frame numbers in order, runs of neighbours joined.
@@ -382,8 +387,8 @@ int RunRender(const RenderCommand& command, std::ostream& out, std::ostream& err
     // One tool object per frame in flight: an object renders one request at
     // a time. The objects are made before any frame starts.
     std::vector<ToolPtr> tools;
-    const int inFlight = int(std::min<int64_t>(
-        count > 1 ? FramesInFlight(plan, command.threads, plan.memoryBudget) : 1, count));
+    const int inFlight =
+        int(std::min<int64_t>(count > 1 ? FramesInFlight(plan, command.threads) : 1, count));
     for (int i = 0; i < inFlight; ++i) tools.push_back(NewToolObject(plan));
     const bool progress = count > 1 && &err == &std::cerr && isatty(STDERR_FILENO);
     std::vector<int> failed;
