@@ -148,50 +148,6 @@ TEST_F(CliTest, RenderWritesEveryPixelForAnyNumberAndAnyFormat) {
                                    "nan.exr", "plus.exr", "tiny.exr", "out.png", "left-out.exr"}));
 }
 
-TEST_F(CliTest, FileChannelsAndLayersMapOntoThePixelRecord) {
-  // Z is a further channel here because B is present.
-  WriteExr(Path("further.exr"),
-           {1, 1, {"R", "G", "B", "A", "Z", "id", "spec.R"}, {2, 4, 6, 1, 9, 7, 5}});
-  WriteExr(Path("depth.exr"), {2, 1, {"Z"}, {10, 30}});
-  // X, Y, Z of a layer map to red, green, blue; a missing alpha is 1.
-  WriteExr(Path("multi.exr"),
-           {1, 1, {"R", "G", "B", "N.X", "N.Y", "N.Z", "depth.Z"}, {1, 1, 1, 2, 4, 8, 16}});
-  const auto runs = RunAll({Divide(Path("further.exr"), "2", "further-out.exr"),
-                            Divide(Path("depth.exr"), "10", "depth-out.exr"),
-                            Divide(Path("multi.exr") + ":N", "2", "n.exr"),
-                            Divide(Path("multi.exr") + ":depth", "", "layer-depth.exr"),
-                            Divide(Path("multi.exr") + ":P", "", "p.exr")});
-  for (size_t i = 0; i < 4; ++i) ASSERT_EQ(runs[i].status, 0) << runs[i].err;
-
-  const Picture further = ReadPicture(Path("further-out.exr"));
-  ASSERT_EQ(further.channels.size(), 7u);
-  EXPECT_EQ(further.At(0, 0, "R"), 1.0f);
-  EXPECT_EQ(further.At(0, 0, "B"), 3.0f);
-  EXPECT_EQ(further.At(0, 0, "Z"), 9.0f);
-  EXPECT_EQ(further.At(0, 0, "id"), 7.0f);
-  EXPECT_EQ(further.At(0, 0, "spec.R"), 5.0f);
-
-  // One channel fills red, green and blue, and the result goes back under
-  // its name.
-  const Picture depth = ReadPicture(Path("depth-out.exr"));
-  ASSERT_EQ(depth.channels, (std::vector<std::string>{"Z"}));
-  EXPECT_EQ(depth.At(0, 0, "Z"), 1.0f);
-  EXPECT_EQ(depth.At(1, 0, "Z"), 3.0f);
-
-  const Picture n = ReadPicture(Path("n.exr"));
-  ASSERT_EQ(n.channels.size(), 4u);  // a layer brings nothing else of the file
-  EXPECT_EQ(n.At(0, 0, "R"), 1.0f);
-  EXPECT_EQ(n.At(0, 0, "G"), 2.0f);
-  EXPECT_EQ(n.At(0, 0, "B"), 4.0f);
-  EXPECT_EQ(n.At(0, 0, "A"), 1.0f);
-  EXPECT_EQ(ReadPicture(Path("layer-depth.exr")).At(0, 0, "depth.Z"), 16.0f);
-
-  EXPECT_EQ(runs[4].status, 1);
-  EXPECT_TRUE(Holds(runs[4].err, "nothing named \"P\""));
-  EXPECT_TRUE(Holds(runs[4].err, "layers N, depth"));
-  EXPECT_FALSE(fs::exists(Path("p.exr")));
-}
-
 TEST_F(CliTest, FrameRangesRenderThroughHashPathsPrintingFieldsAfterEachFrame) {
   for (int frame = 8; frame <= 10; ++frame)
     WriteExr(Path("in_" + std::string(frame < 10 ? "0" : "") + std::to_string(frame) + ".exr"),

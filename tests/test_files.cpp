@@ -32,6 +32,8 @@ const FileLayout Views = {{{"",
 
 const FileLayout Masks = {{{"", "", {"id", "mask", "A"}}}, {}};
 const FileLayout Normals = {{{"", "", {"N.X", "N.Y", "N.Z"}}}, {}};
+const FileLayout Beauty = {{{"", "", {"R", "G", "B", "Z", "id", "spec.R", "N.X", "N.Y", "N.Z"}}},
+                           {}};
 
 // The names of the channels a selection places, red green blue alpha, "-"
 // for an empty slot, then "+" and the carried ones.
@@ -77,8 +79,12 @@ TEST(Selection, EveryPassIsReachableByPartViewLayerOrChannels) {
       // Channels without a letter fill the colour slots in order.
       {Views, "left.Z,right.R,left.A", 0, "right.R - left.Z left.A", "right.R - left.Z left.A"},
       {Masks, "mask,id", 0, "mask id - -", "mask id - -"},
-      // A file whose channels are all in one layer is read by that layer.
+      // A file whose channels are all in one layer is read by that layer;
+      // otherwise the channels without one fill the record and the rest
+      // (Z too, where B is there) are carried.
       {Normals, "", 0, "N.X N.Y N.Z -", "R G B A"},
+      {Beauty, "", 0, "R G B - +Z +id +spec.R +N.X +N.Y +N.Z", "R G B A"},
+      {Beauty, "N", 0, "N.X N.Y N.Z -", "R G B A"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.selector);
