@@ -4,15 +4,12 @@
 
 #include <cmath>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <limits>
 #include <set>
 #include <string>
 #include <utility>
 
 #include "tests/harness.h"
-#include "tests/program.h"
 #include "tools/util/uv.h"
 
 namespace {
@@ -33,60 +30,52 @@ std::vector<RGBA> RowOf(const Image* img) {
   return out;
 }
 
+// The row's pixels are `want` (a NaN equal to a NaN) and its "id" channel
+// came through untouched.
+void ExpectRow(const Image* img, const std::vector<RGBA>& want, const std::string& what) {
+  ASSERT_TRUE(img) << what;
+  ASSERT_EQ(img->Width(), int(want.size())) << what;
+  for (int x = 0; x < img->Width(); ++x) {
+    EXPECT_TRUE(SameValues(PixelAt(img, x, 0), want[x]))
+        << what << ", pixel " << x << ": " << PixelAt(img, x, 0) << " against " << want[x];
+    EXPECT_EQ(FurtherAt(img, x, 0, 0), 10.0f + x) << what;
+  }
+}
+
 // ---------------------------------------------------------------- Normalizer
 
 TEST(Normalizer, StretchesEachChannelOrAllByTheRangeInsideTheThresholds) {
-  const float sixth = float(1.0 / 6.0), third = float(1.0 / 3.0);
-  const struct {
-    const char* what;
-    double lum;
-    std::vector<RGBA> in, out;
-  } cases[] = {
-      {"each channel by its own range",
-       0,
-       {{0.25f, 0.5f, 0.125f, 0.3f}, {0.5f, 0.75f, 0.25f, 0.3f}, {0.75f, 1.0f, 0.375f, 0.3f}},
-       {{0, 0, 0, 0.3f}, {0.5f, 0.5f, 0.5f, 0.3f}, {1, 1, 1, 0.3f}}},
-      // Red: 1.5 lies above the maximum threshold 1, so the range is 0.25 to
-      // 0.75 and 1.5 maps past 1. Green: -0.5 lies below the minimum
-      // threshold, leaving an empty range at 0.5. Blue: every value lies
-      // above 1, so the maximum keeps its starting 0 and the range runs
-      // backwards from 1.5.
-      {"values outside the thresholds do not set the range",
-       0,
-       {{0.25f, -0.5f, 1.5f, 1}, {0.75f, 0.5f, 2.5f, 1}, {1.5f, 0.5f, 1.5f, 1}},
-       {{0, 0, 0, 1}, {1, 0, float(1.0 / -1.5), 1}, {2.5f, 0, 0, 1}}},
-      // lo = 0.125 (green), hi = 0.875 (blue): (s - 0.125) / 0.75.
-      {"common mode uses the widest range of the three",
-       1,
-       {{0.25f, 0.125f, 0.375f, 0.5f}, {0.5f, 0.375f, 0.875f, 0.5f}},
-       {{sixth, 0, third, 0.5f}, {0.5f, third, 1, 0.5f}}},
-  };
-  for (const auto& c : cases) {
-    ImagePtr src = Row(c.in);
+  auto check = [](double lum, double rMax, double gMin, std::vector<RGBA> in, std::vector<RGBA> out,
+                  const char* what) {
+    ImagePtr src = Row(in);
     ToolHarness tool(NormalizerRecord);
-    ImagePtr out = tool.Set("Lum", c.lum).Connect("Input", src.get()).Render();
-    ASSERT_TRUE(out);
-    EXPECT_EQ(RowOf(out.get()), c.out) << c.what;
-    for (int x = 0; x < out->Width(); ++x) EXPECT_EQ(FurtherAt(out.get(), x, 0, 0), 10.0f + x);
-  }
-  // Not a number never qualifies.
-  ImagePtr src = Row({{NaN, 0, 0, 1}, {0.25f, 0, 0, 1}, {0.75f, 0, 0, 1}});
-  ToolHarness tool(NormalizerRecord);
-  ImagePtr out = tool.Connect("Input", src.get()).Render();
-  EXPECT_TRUE(std::isnan(PixelAt(out.get(), 0, 0).r));
-  EXPECT_EQ(PixelAt(out.get(), 2, 0).r, 1.0f);
-}
-
-TEST(Normalizer, ThresholdsCompareInDoublePrecision) {
-  // 0.3f lies just above 0.3, so it is no maximum under "Max R" 0.3; 0.7f
-  // lies just below 0.7, so it is no minimum under "Min G" 0.7.
-  ImagePtr src = Row({{0.125f, 0.7f, 0, 1}, {0.25f, 0.75f, 0, 1}, {0.3f, 1.0f, 0, 1}});
-  ToolHarness tool(NormalizerRecord);
-  ImagePtr out =
-      tool.Set("RTreshMax", 0.3).Set("GTreshMin", 0.7).Connect("Input", src.get()).Render();
-  EXPECT_EQ(PixelAt(out.get(), 2, 0).r, static_cast<float>((double(0.3f) - 0.125) / 0.125));
-  EXPECT_EQ(PixelAt(out.get(), 0, 0).g, static_cast<float>((double(0.7f) - 0.75) / 0.25));
-  EXPECT_EQ(PixelAt(out.get(), 1, 0).g, 0.0f);
+    tool.Set("Lum", lum).Set("RTreshMax", rMax).Set("GTreshMin", gMin);
+    ExpectRow(tool.Connect("Input", src.get()).Render().get(), out, what);
+  };
+  check(0, 1, 0,
+        {{0.25f, 0.5f, 0.125f, 0.3f}, {0.5f, 0.75f, 0.25f, 0.3f}, {0.75f, 1, 0.375f, 0.3f}},
+        {{0, 0, 0, 0.3f}, {0.5f, 0.5f, 0.5f, 0.3f}, {1, 1, 1, 0.3f}}, "each by its own range");
+  // Red: 1.5 lies above the maximum threshold 1, so the range is 0.25 to
+  // 0.75 and 1.5 maps past 1. Green: -0.5 lies below the minimum threshold,
+  // leaving an empty range at 0.5. Blue: every value lies above 1, so the
+  // maximum keeps its starting 0 and the range runs backwards from 1.5.
+  check(0, 1, 0, {{0.25f, -0.5f, 1.5f, 1}, {0.75f, 0.5f, 2.5f, 1}, {1.5f, 0.5f, 1.5f, 1}},
+        {{0, 0, 0, 1}, {1, 0, float(1.0 / -1.5), 1}, {2.5f, 0, 0, 1}},
+        "values outside the thresholds do not set the range");
+  check(0, 1, 0, {{NaN, 0, 0, 1}, {0.25f, 0, 0, 1}, {0.75f, 0, 0, 1}},
+        {{NaN, 0, 0, 1}, {0, 0, 0, 1}, {1, 0, 0, 1}}, "not a number never qualifies");
+  // In double, 0.3f lies just above 0.3, so it is no maximum under "Max R"
+  // 0.3; 0.7f lies just below 0.7, so it is no minimum under "Min G" 0.7.
+  check(0, 0.3, 0.7, {{0.125f, 0.7f, 0, 1}, {0.25f, 0.75f, 0, 1}, {0.3f, 1.0f, 0, 1}},
+        {{0, float((double(0.7f) - 0.75) / 0.25), 0, 1},
+         {1, 0, 0, 1},
+         {float((double(0.3f) - 0.125) / 0.125), 1, 0, 1}},
+        "thresholds compare in double precision");
+  // lo = 0.125 (green), hi = 0.875 (blue): (s - 0.125) / 0.75.
+  const float sixth = float(1.0 / 6.0), third = float(1.0 / 3.0);
+  check(1, 1, 0, {{0.25f, 0.125f, 0.375f, 0.5f}, {0.5f, 0.375f, 0.875f, 0.5f}},
+        {{sixth, 0, third, 0.5f}, {0.5f, third, 1, 0.5f}},
+        "common mode uses the widest range of the three");
 }
 
 TEST(Normalizer, FlatImagesAndTheLuminanceSwitch) {
@@ -110,56 +99,29 @@ TEST(Normalizer, FlatImagesAndTheLuminanceSwitch) {
 // ---------------------------------------------------------- ClipMotionVectors
 
 TEST(ClipMotionVectors, ModesTreatVectorsAtOrPastTheLimit) {
+  auto check = [](const char* mode, double limit, double mult, std::vector<RGBA> in,
+                  std::vector<RGBA> out) {
+    ImagePtr src = Row(in);
+    ToolHarness tool(ClipMotionVectorsRecord);
+    tool.Choose("ClipMode", mode).Set("MaxLenght", limit).Set("AddMult", mult);
+    ExpectRow(tool.Connect("Image", src.get()).Render().get(), out,
+              std::string(mode) + " " + std::to_string(limit) + " " + std::to_string(mult));
+  };
   // (30, 40, 0) is exactly as long as the limit 50 and counts as too long;
   // a limit a hair above 50 (no float lies between) leaves it alone. The
   // multiplier scales only vectors at the limit, in "Devide" mode.
-  const struct {
-    const char* mode;
-    double limit, mult;
-    std::vector<RGBA> in, out;
-  } cases[] = {
-      {"Clip",
-       50,
-       1,
-       {{30, 40, 0, 0.5f}, {60, 80, 0, 0.5f}, {3, 4, 0, 0.5f}, {0, 60, 80, 0.5f}},
-       {{30, 40, 0, 0.5f}, {30, 40, 0, 0.5f}, {3, 4, 0, 0.5f}, {0, 30, 40, 0.5f}}},
-      {"Clip", 50.000001, 1, {{30, 40, 0, 0.5f}}, {{30, 40, 0, 0.5f}}},
-      {"Clip", 50, 2, {{60, 80, 0, 1}, {3, 4, 0, 1}}, {{60, 80, 0, 1}, {3, 4, 0, 1}}},
-      {"Devide", 50, 2, {{60, 80, 0, 1}, {3, 4, 0, 1}}, {{1.2f, 1.6f, 0, 1}, {3, 4, 0, 1}}},
-      {"Disable",
-       50,
-       1,
-       {{60, 80, 0, 0.25f}, {0, 0, -50, 0.75f}, {3, 4, 0, 1}},
-       {{0, 0, 0, 0.25f}, {0, 0, 0, 0.75f}, {3, 4, 0, 1}}},
-  };
-  for (const auto& c : cases) {
-    ImagePtr src = Row(c.in);
-    ToolHarness tool(ClipMotionVectorsRecord);
-    tool.Choose("ClipMode", c.mode).Set("MaxLenght", c.limit).Set("AddMult", c.mult);
-    ImagePtr out = tool.Connect("Image", src.get()).Render();
-    ASSERT_TRUE(out);
-    EXPECT_EQ(RowOf(out.get()), c.out) << c.mode << " " << c.limit << " " << c.mult;
-    for (int x = 0; x < out->Width(); ++x) EXPECT_EQ(FurtherAt(out.get(), x, 0, 0), 10.0f + x);
-  }
-}
-
-TEST(ClipMotionVectors, ZeroLimitAndUndefinedLengthsTakeTheMode) {
-  // At limit 0 the zero vector reaches the limit too and divides 0 by 0; a
-  // channel that is not a number makes the length fail the test.
-  ImagePtr src = Row({{0, 0, 0, 1}, {NaN, 1, 1, 1}});
-  for (const char* mode : {"Clip", "Devide"}) {
-    ToolHarness tool(ClipMotionVectorsRecord);
-    ImagePtr out =
-        tool.Set("MaxLenght", 0).Choose("ClipMode", mode).Connect("Image", src.get()).Render();
-    for (int x = 0; x < 2; ++x) {
-      RGBA p = PixelAt(out.get(), x, 0);
-      EXPECT_TRUE(std::isnan(p.r) && std::isnan(p.g) && std::isnan(p.b)) << mode << " " << p;
-      EXPECT_EQ(p.a, 1.0f);
-    }
-  }
-  ToolHarness tool(ClipMotionVectorsRecord);
-  ImagePtr out = tool.Choose("ClipMode", "Disable").Connect("Image", src.get()).Render();
-  EXPECT_EQ(PixelAt(out.get(), 1, 0), (RGBA{0, 0, 0, 1}));
+  check("Clip", 50, 1, {{30, 40, 0, 0.5f}, {60, 80, 0, 0.5f}, {3, 4, 0, 0.5f}, {0, 60, 80, 0.5f}},
+        {{30, 40, 0, 0.5f}, {30, 40, 0, 0.5f}, {3, 4, 0, 0.5f}, {0, 30, 40, 0.5f}});
+  check("Clip", 50.000001, 1, {{30, 40, 0, 0.5f}}, {{30, 40, 0, 0.5f}});
+  check("Clip", 50, 2, {{60, 80, 0, 1}, {3, 4, 0, 1}}, {{60, 80, 0, 1}, {3, 4, 0, 1}});
+  check("Devide", 50, 2, {{60, 80, 0, 1}, {3, 4, 0, 1}}, {{1.2f, 1.6f, 0, 1}, {3, 4, 0, 1}});
+  // A channel that is not a number makes the length fail the test; at limit
+  // 0 the zero vector reaches the limit too and divides 0 by 0.
+  check("Disable", 50, 1, {{60, 80, 0, 0.25f}, {0, 0, -50, 0.75f}, {3, 4, 0, 1}, {NaN, 1, 1, 1}},
+        {{0, 0, 0, 0.25f}, {0, 0, 0, 0.75f}, {3, 4, 0, 1}, {0, 0, 0, 1}});
+  const RGBA undefined{NaN, NaN, NaN, 1};
+  for (const char* mode : {"Clip", "Devide"})
+    check(mode, 0, 1, {{0, 0, 0, 1}, {NaN, 1, 1, 1}}, {undefined, undefined});
 }
 
 // The clipper's rule for one pixel, written out plainly: the row kernel, which
@@ -212,7 +174,7 @@ TEST(ClipMotionVectors, RowsOfFourGiveTheBitsOfThePlainRule) {
 
 // --------------------------------------------------------------- StereoSwitch
 
-TEST(StereoSwitch, PassesOnTheVeryImageOfTheChosenEye) {
+TEST(StereoSwitch, PassesOnTheVeryImageOfTheChosenEyeAndNothingForAnUnconnectedOne) {
   ImagePtr left = ConstantImage(2, 2, {1, 0, 0, 1});
   ImagePtr right = ConstantImage(3, 1, {0, 0, 1, 1});
   ToolHarness tool(StereoSwitchRecord);
@@ -227,39 +189,13 @@ TEST(StereoSwitch, PassesOnTheVeryImageOfTheChosenEye) {
   ImagePtr out = tool.Choose("Input", "Right").Render();
   EXPECT_EQ(out.get(), right.get());
   EXPECT_EQ(PixelAt(right.get(), 2, 0), (RGBA{0, 0, 1, 1}));
-}
 
-TEST(StereoSwitch, UnconnectedChosenEyeSetsNothing) {
-  ImagePtr img = ConstantImage(1, 1, {1, 1, 1, 1});
-  {
-    ToolHarness tool(StereoSwitchRecord);
-    EXPECT_FALSE(tool.Connect("RightImage", img.get()).Render());
-  }
-  ToolHarness tool(StereoSwitchRecord);
-  tool.Connect("LeftImage", img.get());
-  EXPECT_FALSE(tool.Choose("Input", "Right").Render());
-  EXPECT_FALSE(tool.Choose("Input", "Centre").Render());
-  EXPECT_EQ(img->Holders(), 2);
-}
-
-TEST(StereoSwitch, VexlanReportsTheUnconnectedEyeAndWritesNothing) {
-  namespace fs = std::filesystem;
-  ScratchFolder scratch("vexlan-stereo");
-  const fs::path dir = scratch.Path();
-  std::ofstream(dir / "right.ppm") << "P3\n1 1\n255\n0 0 255\n";
-  auto run = [&](const std::string& choice, const fs::path& out) {
-    return RunProgram({VEXLAN_BIN, "--plugin", VEXLAN_PLUGIN_PATH, "render", "StereoSwitch",
-                       "--input", "RightImage=" + (dir / "right.ppm").string(), "--set",
-                       "Input=" + choice, "--output", out.string()},
-                      dir);
-  };
-  const ProgramRun left = run("Left", dir / "left.exr");
-  EXPECT_EQ(left.status, 1);
-  EXPECT_NE((left.out + left.err).find("LeftImage"), std::string::npos) << left.err;
-  EXPECT_FALSE(fs::exists(dir / "left.exr"));
-  const ProgramRun right = run("Right", dir / "right.exr");
-  EXPECT_EQ(right.status, 0) << right.err;
-  EXPECT_TRUE(fs::exists(dir / "right.exr"));
+  ToolHarness rightOnly(StereoSwitchRecord), leftOnly(StereoSwitchRecord);
+  EXPECT_FALSE(rightOnly.Connect("RightImage", right.get()).Render());
+  leftOnly.Connect("LeftImage", left.get());
+  EXPECT_FALSE(leftOnly.Choose("Input", "Right").Render());
+  EXPECT_FALSE(leftOnly.Choose("Input", "Centre").Render());
+  EXPECT_EQ(left->Holders(), 3);  // ours and the two tools' inputs
 }
 
 // --------------------------------------------------------------- UVpositioner
@@ -269,58 +205,70 @@ ImagePtr PositionTexture(int w, int h) {
   return MakeImage(w, h, [](int x, int y) { return RGBA{float(x), float(y), 1, 1}; });
 }
 
-// The output of one UV pixel on a 100 x 40 texture.
-RGBA Place(ToolHarness& tool, RGBA uv) {
-  static ImagePtr texture = PositionTexture(100, 40);
-  ImagePtr pass = ConstantImage(1, 1, uv);
-  ImagePtr out = tool.Connect("Image", texture.get()).Connect("UV", pass.get()).Render();
-  return PixelAt(out.get(), 0, 0);
-}
+using Settings = std::vector<std::pair<const char*, double>>;
 
-TEST(UVpositioner, SamplesTheWholeTexturePixelWeightedByAlpha) {
-  ToolHarness tool(UVpositionerRecord);
-  EXPECT_EQ(Place(tool, {0.25f, 0.5f, 0, 1}), (RGBA{25, 20, 1, 1}));
-  EXPECT_EQ(Place(tool, {0.25f, 0.5f, 0, 0.5f}), (RGBA{12.5f, 10, 0.5f, 0.5f}));
-  for (const char* mode : {"Black", "Wrap", "Duplicate"})
-    EXPECT_EQ(Place(tool.Choose("SampleMode", mode), {0.25f, 0.5f, 0, 0}), (RGBA{0, 0, 0, 0}));
-}
-
-TEST(UVpositioner, SampleModesResolvePositionsOutsideTheTexture) {
-  struct Case {
-    float u;
-    RGBA black, wrap, duplicate;
+TEST(UVpositioner, SettingsAndSampleModesPlaceOnePixelOfTheTexture) {
+  // One UV pixel on a 100 x 40 texture, sampled whole and weighted by the
+  // pass's alpha. u = 1 is one column past the texture; -0.5 truncates to
+  // column 0 and -1.5 to column -1. The offset is added before scaling.
+  // 0.5 * 1000.5 * 100 = 50025 pixels lies past the 16.16 range: Black sees
+  // far outside, Duplicate the edge, Wrap keeps repeating (50025 mod 100 =
+  // 25). Not a number lies far outside on the negative side.
+  const RGBA none{0, 0, 0, 0}, row20{0, 20, 1, 1}, last20{99, 20, 1, 1};
+  const struct {
+    const char* mode;
+    Settings set;
+    RGBA uv, want;
+  } cases[] = {
+      {"Black", {}, {0.25f, 0.5f, 0, 1}, {25, 20, 1, 1}},
+      {"Black", {}, {0.25f, 0.5f, 0, 0.5f}, {12.5f, 10, 0.5f, 0.5f}},
+      {"Black", {}, {0.25f, 0.5f, 0, 0}, none},
+      {"Wrap", {}, {0.25f, 0.5f, 0, 0}, none},
+      {"Duplicate", {}, {0.25f, 0.5f, 0, 0}, none},
+      {"Black", {}, {1.0f, 0.5f, 0, 1}, none},
+      {"Wrap", {}, {1.0f, 0.5f, 0, 1}, row20},
+      {"Duplicate", {}, {1.0f, 0.5f, 0, 1}, last20},
+      {"Black", {}, {-0.005f, 0.5f, 0, 1}, row20},
+      {"Wrap", {}, {-0.005f, 0.5f, 0, 1}, row20},
+      {"Duplicate", {}, {-0.005f, 0.5f, 0, 1}, row20},
+      {"Black", {}, {-0.015f, 0.5f, 0, 1}, none},
+      {"Wrap", {}, {-0.015f, 0.5f, 0, 1}, last20},
+      {"Duplicate", {}, {-0.015f, 0.5f, 0, 1}, row20},
+      {"Wrap", {{"Xoffset", 0.5}, {"Uscale", 2}}, {0, 0.5f, 0, 1}, row20},               // px = 100
+      {"Wrap", {{"Xoffset", 0.5}, {"Uscale", 2}}, {0.25f, 0.5f, 0, 1}, {50, 20, 1, 1}},  // 150
+      {"Wrap",
+       {{"Xoffset", 0.5}, {"Uscale", 2}, {"Yoffset", -0.25}, {"Vscale", 0.5}},
+       {0.25f, 0.75f, 0, 1},
+       {50, 10, 1, 1}},  // py = 10
+      {"Black", {{"Swap", 1}}, {0.125f, 0.875f, 0, 1}, {87, 5, 1, 1}},
+      {"Black", {{"Flipy", 1}}, {0.25f, 0.25f, 0, 1}, {25, 30, 1, 1}},
+      {"Black", {{"Flipy", 1}, {"Flipx", 1}}, {0.25f, 0.25f, 0, 1}, {75, 30, 1, 1}},
+      {"Black", {{"Uscale", 1000.5}}, {0.5f, 0.5f, 0, 1}, none},
+      {"Duplicate", {{"Uscale", 1000.5}}, {0.5f, 0.5f, 0, 1}, last20},
+      {"Wrap", {{"Uscale", 1000.5}}, {0.5f, 0.5f, 0, 1}, {25, 20, 1, 1}},
+      {"Wrap", {{"Uscale", 1000.5}, {"Xoffset", -1}}, {0.5f, 0.5f, 0, 1}, {75, 20, 1, 1}},
+      {"Black", {}, {NaN, 0.5f, 0, 1}, none},
+      {"Duplicate", {}, {NaN, 0.5f, 0, 1}, row20},
   };
-  const RGBA none{0, 0, 0, 0};
-  // u = 1 is one column past the texture; -0.5 truncates to column 0 and
-  // -1.5 to column -1. Row 20 throughout.
-  for (const Case& c : {Case{1.0f, none, {0, 20, 1, 1}, {99, 20, 1, 1}},
-                        Case{-0.005f, {0, 20, 1, 1}, {0, 20, 1, 1}, {0, 20, 1, 1}},
-                        Case{-0.015f, none, {99, 20, 1, 1}, {0, 20, 1, 1}}}) {
+  ImagePtr texture = PositionTexture(100, 40);
+  for (const auto& c : cases) {
+    ImagePtr pass = ConstantImage(1, 1, c.uv);
     ToolHarness tool(UVpositionerRecord);
-    EXPECT_EQ(Place(tool.Choose("SampleMode", "Black"), {c.u, 0.5f, 0, 1}), c.black) << c.u;
-    EXPECT_EQ(Place(tool.Choose("SampleMode", "Wrap"), {c.u, 0.5f, 0, 1}), c.wrap) << c.u;
-    EXPECT_EQ(Place(tool.Choose("SampleMode", "Duplicate"), {c.u, 0.5f, 0, 1}), c.duplicate) << c.u;
+    for (const auto& [id, value] : c.set) tool.Set(id, value);
+    tool.Choose("SampleMode", c.mode).Connect("Image", texture.get()).Connect("UV", pass.get());
+    EXPECT_EQ(PixelAt(tool.Render().get(), 0, 0), c.want)
+        << c.mode << " " << c.uv << " with " << c.set.size() << " settings";
   }
 }
 
-TEST(UVpositioner, OffsetIsAddedBeforeScaling) {
-  ToolHarness tool(UVpositionerRecord);
-  tool.Set("Xoffset", 0.5).Set("Uscale", 2).Choose("SampleMode", "Wrap");
-  EXPECT_EQ(Place(tool, {0, 0.5f, 0, 1}), (RGBA{0, 20, 1, 1}));       // px = 100
-  EXPECT_EQ(Place(tool, {0.25f, 0.5f, 0, 1}), (RGBA{50, 20, 1, 1}));  // px = 150
-  tool.Set("Yoffset", -0.25).Set("Vscale", 0.5);
-  EXPECT_EQ(Place(tool, {0.25f, 0.75f, 0, 1}), (RGBA{50, 10, 1, 1}));  // py = 10
+TEST(UVpositioner, WholePixelFixedIsTheSaturatedTruncatedPosition) {
+  for (double p : {0.0, 0.99, -0.5, -1.5, 25.0, 32767.9, 32768.0, -32768.0, -32768.5, -32769.0,
+                   -32769.5, 1e12, -1e12, std::numeric_limits<double>::infinity(),
+                   -std::numeric_limits<double>::infinity(), std::nan("")})
+    EXPECT_EQ(WholePixelFixed(p), ToFixed(std::trunc(p))) << p;
 }
 
-TEST(UVpositioner, SwapAndFlipsChooseAndMirrorTheAxes) {
-  ToolHarness tool(UVpositionerRecord);
-  EXPECT_EQ(Place(tool.Set("Swap", 1), {0.125f, 0.875f, 0, 1}), (RGBA{87, 5, 1, 1}));
-  tool.Set("Swap", 0);
-  EXPECT_EQ(Place(tool.Set("Flipy", 1), {0.25f, 0.25f, 0, 1}), (RGBA{25, 30, 1, 1}));
-  EXPECT_EQ(Place(tool.Set("Flipx", 1), {0.25f, 0.25f, 0, 1}), (RGBA{75, 30, 1, 1}));
-}
-
-TEST(UVpositioner, OutputFollowsTheUVPassAndPositionsTheTexture) {
+TEST(UVpositioner, OutputTakesThePassSizeAndFurtherChannelsComeWithTheSample) {
   ImagePtr texture = PositionTexture(4, 2);
   ImagePtr pass = MakeImage(3, 5, [](int x, int y) { return RGBA{x / 4.0f, y / 5.0f, 0, 1}; });
   ToolHarness tool(UVpositionerRecord);
@@ -329,50 +277,22 @@ TEST(UVpositioner, OutputFollowsTheUVPassAndPositionsTheTexture) {
   ASSERT_EQ(out->Height(), 5);
   EXPECT_EQ(PixelAt(out.get(), 2, 3), (RGBA{2, 1, 1, 1}));  // (0.5 * 4, 0.6 * 2)
   EXPECT_EQ(PixelAt(out.get(), 1, 4), (RGBA{1, 1, 1, 1}));
-}
-
-TEST(UVpositioner, FurtherChannelsComeWithTheSampleAndClearOffTheSurface) {
-  ImagePtr texture = MakeImage(
-      4, 2,
-      [](int x, int y) {
-        return RGBA{float(x), float(y), 1, 1};
-      },
-      {"id"}, [](int x, int y, int) { return 100.0f + x + 10 * y; });
-  ImagePtr pass = MakeImage(
+  // Further channels come with the sample, not weighted, and clear off the
+  // surface.
+  ImagePtr withId = MakeImage(
+      4, 2, [&](int x, int y) { return PixelAt(texture.get(), x, y); }, {"id"},
+      [](int x, int y, int) { return 100.0f + x + 10 * y; });
+  ImagePtr uv = MakeImage(
       2, 1,
       [](int x, int) {
         return RGBA{0.5f, 0.5f, 0, x == 0 ? 0.5f : 0.0f};
       },
       {"id"}, [](int, int, int) { return -1.0f; });
-  ToolHarness tool(UVpositionerRecord);
-  ImagePtr out = tool.Connect("Image", texture.get()).Connect("UV", pass.get()).Render();
+  out = tool.Connect("Image", withId.get()).Connect("UV", uv.get()).Render();
   EXPECT_EQ(PixelAt(out.get(), 0, 0), (RGBA{1, 0.5f, 0.5f, 0.5f}));
-  EXPECT_EQ(FurtherAt(out.get(), 0, 0, 0), 112.0f);  // texture pixel (2, 1), not weighted
+  EXPECT_EQ(FurtherAt(out.get(), 0, 0, 0), 112.0f);  // texture pixel (2, 1)
   EXPECT_EQ(PixelAt(out.get(), 1, 0), (RGBA{0, 0, 0, 0}));
   EXPECT_EQ(FurtherAt(out.get(), 1, 0, 0), 0.0f);
-}
-
-TEST(UVpositioner, PositionsPastTheFixedPointRangeStayDefined) {
-  // 0.5 * 1000.5 * 100 = 50025 pixels: past the 16.16 range. Black sees far
-  // outside, Duplicate the edge, Wrap keeps repeating (50025 mod 100 = 25).
-  ToolHarness tool(UVpositionerRecord);
-  tool.Set("Uscale", 1000.5);
-  const RGBA uv{0.5f, 0.5f, 0, 1};
-  EXPECT_EQ(Place(tool.Choose("SampleMode", "Black"), uv), (RGBA{0, 0, 0, 0}));
-  EXPECT_EQ(Place(tool.Choose("SampleMode", "Duplicate"), uv), (RGBA{99, 20, 1, 1}));
-  EXPECT_EQ(Place(tool.Choose("SampleMode", "Wrap"), uv), (RGBA{25, 20, 1, 1}));
-  EXPECT_EQ(Place(tool.Set("Xoffset", -1), uv), (RGBA{75, 20, 1, 1}));  // -50025
-  // Not a number lies far outside on the negative side.
-  tool.Set("Xoffset", 0).Set("Uscale", 1);
-  EXPECT_EQ(Place(tool.Choose("SampleMode", "Black"), {NaN, 0.5f, 0, 1}), (RGBA{0, 0, 0, 0}));
-  EXPECT_EQ(Place(tool.Choose("SampleMode", "Duplicate"), {NaN, 0.5f, 0, 1}), (RGBA{0, 20, 1, 1}));
-}
-
-TEST(UVpositioner, WholePixelFixedIsTheSaturatedTruncatedPosition) {
-  for (double p : {0.0, 0.99, -0.5, -1.5, 25.0, 32767.9, 32768.0, -32768.0, -32768.5, -32769.0,
-                   -32769.5, 1e12, -1e12, std::numeric_limits<double>::infinity(),
-                   -std::numeric_limits<double>::infinity(), std::nan("")})
-    EXPECT_EQ(WholePixelFixed(p), ToFixed(std::trunc(p))) << p;
 }
 
 // The rows of four pixels of the common layout and the pixel-by-pixel walk
@@ -432,7 +352,7 @@ ImagePtr UVPass(int w, int h, std::function<std::pair<float, float>(int, int)> u
   });
 }
 
-TEST(UVunwrap, OwnCentresReproduceTheSource) {
+TEST(UVunwrap, OwnCentresReproduceTheSourceAndAPassOfAnotherSizeGivesAnEmptyImage) {
   ImagePtr src = Numbered(3, 2);
   ImagePtr uv = UVPass(3, 2, [](int x, int y) {
     return std::pair{(x + 0.5f) / 3, (y + 0.5f) / 2};
@@ -445,14 +365,9 @@ TEST(UVunwrap, OwnCentresReproduceTheSource) {
       EXPECT_EQ(PixelAt(out.get(), x, y), PixelAt(src.get(), x, y)) << x << "," << y;
       EXPECT_EQ(FurtherAt(out.get(), x, y, 0), 100.0f + x + 10 * y);
     }
-}
-
-TEST(UVunwrap, UVPassOfAnotherSizeGivesAnEmptyImage) {
-  ImagePtr src = Numbered(3, 2);
   for (auto [w, h] : {std::pair{2, 2}, std::pair{3, 3}}) {
-    ImagePtr uv = UVPass(w, h, [](int, int) { return std::pair{0.5f, 0.5f}; });
-    ToolHarness tool(UVunwrapRecord);
-    ImagePtr out = tool.Connect("Image", src.get()).Connect("UV", uv.get()).Render();
+    ImagePtr other = UVPass(w, h, [](int, int) { return std::pair{0.5f, 0.5f}; });
+    out = tool.Connect("UV", other.get()).Render();
     ASSERT_EQ(out->Width(), 3);
     for (int y = 0; y < 2; ++y)
       for (int x = 0; x < 3; ++x) EXPECT_EQ(PixelAt(out.get(), x, y), (RGBA{0, 0, 0, 0}));
@@ -487,40 +402,42 @@ TEST(UVunwrap, LaterPixelsWinAndOutsideCoordinatesPileOnTheBorder) {
   EXPECT_EQ(PixelAt(out.get(), 0, 3).r, 2.0f);
 }
 
-// The places written when only source pixel (sx, sy) of a 3 x 3 image has a
-// UV (the others are not a number and are skipped).
-std::set<std::pair<int, int>> Landing(ToolHarness& tool, int sx, int sy, float u, float v) {
+TEST(UVunwrap, SwapFlipsAndPixelBlocksSetTheLandingPlaces) {
+  // Only source pixel (sx, sy) of a 3 x 3 image has a UV; the others are not
+  // a number and are skipped. Pixel blocks are cut at the last column and
+  // row; a coordinate that is not a number drops the pixel, block and all.
+  using Places = std::set<std::pair<int, int>>;
+  const char* const block = "Interpolate pixel setting";
+  const struct {
+    Settings set;
+    int sx, sy;
+    float u, v;
+    Places places;
+  } cases[] = {
+      {{}, 1, 1, 0.5f, 0.0f, {{1, 0}}},
+      {{{"Flipx", 1}}, 1, 1, 0.0f, 0.0f, {{2, 0}}},
+      {{{"Flipy", 1}}, 1, 1, 0.0f, 0.5f, {{0, 1}}},
+      {{{"Swap", 1}}, 1, 1, 0.0f, 0.8f, {{2, 0}}},
+      {{{block, 1}}, 0, 0, 0.5f, 0.5f, {{1, 1}, {2, 1}, {1, 2}, {2, 2}}},
+      {{{block, 1}}, 0, 0, 1.0f, 0.0f, {{2, 0}, {2, 1}}},
+      {{{block, 1}}, 0, 0, 0.0f, 1.0f, {{0, 2}, {1, 2}}},
+      {{{block, 1}}, 0, 0, 1.0f, 1.0f, {{2, 2}}},
+      {{{block, 1}}, 0, 0, NaN, 0.5f, {}},
+  };
   ImagePtr src = ConstantImage(3, 3, {1, 2, 3, 1});
-  ImagePtr uv = UVPass(3, 3, [&](int x, int y) {
-    return x == sx && y == sy ? std::pair{u, v} : std::pair{NaN, NaN};
-  });
-  ImagePtr out = tool.Connect("Image", src.get()).Connect("UV", uv.get()).Render();
-  std::set<std::pair<int, int>> written;
-  for (int y = 0; y < 3; ++y)
-    for (int x = 0; x < 3; ++x)
-      if (PixelAt(out.get(), x, y) == RGBA{1, 2, 3, 1}) written.insert({x, y});
-  return written;
-}
-
-TEST(UVunwrap, SwapAndFlipsMoveTheLandingPlace) {
-  using Places = std::set<std::pair<int, int>>;
-  ToolHarness tool(UVunwrapRecord);
-  EXPECT_EQ(Landing(tool, 1, 1, 0.5f, 0.0f), (Places{{1, 0}}));
-  EXPECT_EQ(Landing(tool.Set("Flipx", 1), 1, 1, 0.0f, 0.0f), (Places{{2, 0}}));
-  EXPECT_EQ(Landing(tool.Set("Flipx", 0).Set("Flipy", 1), 1, 1, 0.0f, 0.5f), (Places{{0, 1}}));
-  EXPECT_EQ(Landing(tool.Set("Flipy", 0).Set("Swap", 1), 1, 1, 0.0f, 0.8f), (Places{{2, 0}}));
-}
-
-TEST(UVunwrap, PixelBlocksAreCutAtTheLastColumnAndRow) {
-  using Places = std::set<std::pair<int, int>>;
-  ToolHarness tool(UVunwrapRecord);
-  tool.Set("Interpolate pixel setting", 1);
-  EXPECT_EQ(Landing(tool, 0, 0, 0.5f, 0.5f), (Places{{1, 1}, {2, 1}, {1, 2}, {2, 2}}));
-  EXPECT_EQ(Landing(tool, 0, 0, 1.0f, 0.0f), (Places{{2, 0}, {2, 1}}));
-  EXPECT_EQ(Landing(tool, 0, 0, 0.0f, 1.0f), (Places{{0, 2}, {1, 2}}));
-  EXPECT_EQ(Landing(tool, 0, 0, 1.0f, 1.0f), (Places{{2, 2}}));
-  // A coordinate that is not a number drops the pixel, block and all.
-  EXPECT_EQ(Landing(tool, 0, 0, NaN, 0.5f), Places{});
+  for (const auto& c : cases) {
+    ImagePtr uv = UVPass(3, 3, [&](int x, int y) {
+      return x == c.sx && y == c.sy ? std::pair{c.u, c.v} : std::pair{NaN, NaN};
+    });
+    ToolHarness tool(UVunwrapRecord);
+    for (const auto& [id, value] : c.set) tool.Set(id, value);
+    ImagePtr out = tool.Connect("Image", src.get()).Connect("UV", uv.get()).Render();
+    Places written;
+    for (int y = 0; y < 3; ++y)
+      for (int x = 0; x < 3; ++x)
+        if (PixelAt(out.get(), x, y) == RGBA{1, 2, 3, 1}) written.insert({x, y});
+    EXPECT_EQ(written, c.places) << c.sx << "," << c.sy << " at " << c.u << ", " << c.v;
+  }
 }
 
 TEST(UVunwrap, InterpolateSamplesAveragesWithNeighboursInside) {
