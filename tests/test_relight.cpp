@@ -131,7 +131,7 @@ ToolHarness& AimDown(ToolHarness& tool, double cone) {
   return tool.Set("Blue", 10).Set("LightConeSize", cone).Set("LightIntensity", 1);
 }
 
-TEST(SimpleSpotlight, FullOnTheAxisNoneAtRightAnglesOrBehindOrWithDefaults) {
+TEST(SimpleSpotlight, FullOnTheAxisNoneAtRightAnglesOrBehindOrWithDefaultsAndTheConeNarrows) {
   ImagePtr pass = Row({{0, 0, 0, 0.25f}, {10, 0, 10, 1}, {0, 0, 20, 1}, {0, 0, 10, 1}});
   ToolHarness tool(SimpleSpotlightRecord);
   tool.Connect("Position", pass.get());
@@ -140,16 +140,13 @@ TEST(SimpleSpotlight, FullOnTheAxisNoneAtRightAnglesOrBehindOrWithDefaults) {
   // the light has no direction to it and gets no light.
   EXPECT_EQ(Pixels(AimDown(tool, 1).Render().get()),
             (std::vector<RGBA>{Grey(1), Grey(0), Grey(0), Grey(0)}));
-}
-
-TEST(SimpleSpotlight, ConeExponentNarrowsTheBeam) {
-  // A point seen from the light at 60 degrees off the axis: cos = 0.5.
+  // Points seen from the light at 60 degrees off the axis, along x and
+  // along y: cos = 0.5, raised to the cone's exponent, times the intensity.
   const float off = static_cast<float>(2 * std::sin(M_PI / 3));
-  ImagePtr pass = Row({{-off, 0, 9, 1}, {0, off, 9, 1}});
-  ToolHarness tool(SimpleSpotlightRecord);
-  tool.Connect("Position", pass.get());
-  ExpectGreyNear(AimDown(tool, 8).Render().get(), 0, 0.00390625f);
-  ExpectGreyNear(AimDown(tool, 8).Render().get(), 1, 0.00390625f);
+  ImagePtr offAxis = Row({{-off, 0, 9, 1}, {0, off, 9, 1}});
+  tool.Connect("Position", offAxis.get());
+  ImagePtr out = AimDown(tool, 8).Render();
+  for (int x : {0, 1}) ExpectGreyNear(out.get(), x, 0.00390625f);
   ExpectGreyNear(AimDown(tool, 1).Render().get(), 0, 0.5f);
   ExpectGreyNear(AimDown(tool, 1).Set("LightIntensity", 3).Render().get(), 0, 1.5f);
 }
@@ -226,7 +223,7 @@ TEST(Fallof, FacingRatioAgainstTheDepthAxis) {
   for (size_t x = 0; x < std::size(cases); ++x) ExpectGreyNear(out.get(), int(x), cases[x].second);
 }
 
-TEST(Fallof, IntensityScalesBeforeTheClamp) {
+TEST(Fallof, IntensityAndItsMapScaleBeforeTheClamp) {
   ImagePtr normals = Row({{1, 0, 1, 1}, {0, 1, 0, 1}, {0, 0, 0, 0.75f}});
   ToolHarness tool(FallofRecord);
   tool.Connect("Normals", normals.get());
@@ -234,23 +231,22 @@ TEST(Fallof, IntensityScalesBeforeTheClamp) {
             (std::vector<RGBA>{Grey(1), Grey(1), Grey(0.75f)}));
   EXPECT_EQ(Pixels(tool.Set("Intensity", -1).Render().get()),
             (std::vector<RGBA>{Grey(0), Grey(0), Grey(0.75f)}));
-  ExpectGreyNear(tool.Set("Intensity", 2).Render().get(), 0, float(2 * (1 - 1 / std::sqrt(2.0))));
-}
-
-TEST(Fallof, MapScalesIntensityByTheChosenChannel) {
-  ImagePtr normals = Row({{1, 0, 1, 1}, {1, 0, 1, 1}, {0, 0, 0, 0.5f}});
-  ImagePtr map = Row({{0.3f, 0.6f, 0.9f, 1}, {0.3f, 0.6f, 0.9f, 0}, {1, 1, 1, 0}});
-  ToolHarness tool(FallofRecord);
-  tool.Connect("Normals", normals.get()).Connect("Intensity Map", map.get());
   const float edge = float(1 - 1 / std::sqrt(2.0));
-  ImagePtr lum = tool.Render();
+  ExpectGreyNear(tool.Set("Intensity", 2).Render().get(), 0, 2 * edge);
+  // The map scales the intensity by the chosen channel; a zero normal keeps
+  // its alpha.
+  ImagePtr edges = Row({{1, 0, 1, 1}, {1, 0, 1, 1}, {0, 0, 0, 0.5f}});
+  ImagePtr map = Row({{0.3f, 0.6f, 0.9f, 1}, {0.3f, 0.6f, 0.9f, 0}, {1, 1, 1, 0}});
+  ToolHarness mapped(FallofRecord);
+  mapped.Connect("Normals", edges.get()).Connect("Intensity Map", map.get());
+  ImagePtr lum = mapped.Render();
   ExpectGreyNear(lum.get(), 0, edge * 0.6f);
   ExpectGreyNear(lum.get(), 1, edge * 0.6f);
-  ImagePtr alpha = tool.Choose("Map Channel", "Alpha").Render();
+  ImagePtr alpha = mapped.Choose("Map Channel", "Alpha").Render();
   ExpectGreyNear(alpha.get(), 0, edge);
   ExpectGreyNear(alpha.get(), 1, 0.0f, 0);
-  ExpectGreyNear(alpha.get(), 2, 0.5f, 0);  // a zero normal keeps its alpha
-  ExpectGreyNear(tool.Choose("Map Channel", "Blue").Render().get(), 0, edge * 0.9f);
+  ExpectGreyNear(alpha.get(), 2, 0.5f, 0);
+  ExpectGreyNear(mapped.Choose("Map Channel", "Blue").Render().get(), 0, edge * 0.9f);
 }
 
 // ---------------------------------------------------------------------------
@@ -292,16 +288,24 @@ TEST(RelightTools, InputsTakeTheirAttributes) {
   EXPECT_EQ(spot.In("Blue2").Attributes().GetInt(ColorGroup), 3);
 }
 
-// A second image of the pass's size keeps the further channels of the pass;
-// one of another size clears the output, further channels too.
-TEST(RelightTools, FurtherChannelsCarryThroughAndASecondImageOfAnotherSizeClears) {
+// No pass sets no image and an empty one an empty image. A second image of
+// the pass's size keeps the further channels of the pass; one of another
+// size clears the output, further channels too.
+TEST(RelightTools, EmptyPassesFurtherChannelsAndASecondImageOfAnotherSize) {
   ImagePtr pass = MakeImage(
       3, 2,
       [](int x, int y) {
         return RGBA{0.1f * x, 0.2f * y, 0.5f, 1};
       },
       {"Z", "id"}, [](int x, int y, int c) { return float(100 * c + 10 * y + x); });
-  for (const ToolCase& t : AllTools)
+  for (const ToolCase& t : AllTools) {
+    ToolHarness bare(*t.record);
+    EXPECT_FALSE(bare.Render()) << t.name;
+    ImagePtr empty(NewImage(4, 0));
+    ImagePtr emptyOut = bare.Connect(t.pass, empty.get()).Render();
+    ASSERT_TRUE(emptyOut) << t.name;
+    EXPECT_EQ(emptyOut->Width(), 4);
+    EXPECT_EQ(emptyOut->Height(), 0);
     for (auto [w, h] : {std::pair{0, 0}, {3, 2}, {3, 1}, {2, 2}, {4, 4}}) {
       SCOPED_TRACE(std::string(t.name) + " " + std::to_string(w) + "x" + std::to_string(h));
       ImagePtr second = ConstantImage(w, h, {0.5f, 0.5f, 1, 1});
@@ -323,6 +327,7 @@ TEST(RelightTools, FurtherChannelsCarryThroughAndASecondImageOfAnotherSizeClears
           for (int c = 0; c < 2; ++c)
             EXPECT_EQ(FurtherAt(out.get(), x, y, c), float(100 * c + 10 * y + x));
     }
+  }
 }
 
 // Pixels are worked eight at a time, the rest of a row one at a time, and
@@ -396,19 +401,6 @@ TEST(RelightTools, EveryWalkGivesTheBitsOfASinglePixel) {
               << "pixel " << x << ", " << y << ": " << got << " against " << expected;
         }
       }
-  }
-}
-
-TEST(RelightTools, EmptyPassStillSetsAnImageAndNoPassSetsNone) {
-  for (const ToolCase& t : AllTools) {
-    SCOPED_TRACE(t.name);
-    ImagePtr empty(NewImage(4, 0));
-    ToolHarness tool(*t.record);
-    EXPECT_FALSE(tool.Render());
-    ImagePtr out = tool.Connect(t.pass, empty.get()).Render();
-    ASSERT_TRUE(out);
-    EXPECT_EQ(out->Width(), 4);
-    EXPECT_EQ(out->Height(), 0);
   }
 }
 
