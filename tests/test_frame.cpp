@@ -3,6 +3,7 @@
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -48,25 +49,14 @@ const Expected Records[] = {
      "Built: Oct  4 2012", 354, 0, 0},
 };
 
-// The module loaded for the life of one test.
-class Module {
- public:
-  Module() : handle_(dlopen(VEXLAN_PLUGIN_PATH, RTLD_NOW | RTLD_LOCAL)) {}
-  ~Module() { Close(); }
-  bool Loaded() const { return handle_ != nullptr; }
-  void Close() {
-    if (handle_) dlclose(handle_);
-    handle_ = nullptr;
-  }
-
- private:
-  void* handle_;
-};
+// The module loaded for the life of one test, or until reset.
+using Module = std::unique_ptr<void, int (*)(void*)>;
+Module Load() { return Module(dlopen(VEXLAN_PLUGIN_PATH, RTLD_NOW | RTLD_LOCAL), dlclose); }
 
 TEST(Module, RegistersTheFourteenToolsInOrderWithTheirRecordsAndTheCommonPageShape) {
   const size_t before = ClassRegistry.Size();
-  Module module;
-  ASSERT_TRUE(module.Loaded()) << dlerror();
+  Module module = Load();
+  ASSERT_TRUE(module) << dlerror();
   ASSERT_EQ(ClassRegistry.Size(), before + 14);
   EXPECT_STREQ(ClassRegistry.Find("Quillmoor.DirtyDof")->Name(), "DirtyDOF");
   EXPECT_EQ(ClassRegistry.Find("Quillmoor.Falloff")->ClassName(), "Fallof");
@@ -142,13 +132,13 @@ TEST(Module, RegistersTheFourteenToolsInOrderWithTheirRecordsAndTheCommonPageSha
 TEST(Module, UnloadingRemovesTheRecordsInReverseOrder) {
   const std::vector<Registry*> before = ClassRegistry.Records();
   for (int cycle = 0; cycle < 3; ++cycle) {
-    Module module;
-    ASSERT_TRUE(module.Loaded());
+    Module module = Load();
+    ASSERT_TRUE(module);
     std::vector<std::string> removed;
     ClassRegistry.SetObserver([&](RegistryList::Event event, const Registry& reg) {
       if (event == RegistryList::Event::Removed) removed.push_back(reg.ID().Text());
     });
-    module.Close();
+    module.reset();
     ClassRegistry.SetObserver(nullptr);
     ASSERT_EQ(removed.size(), 14u);
     for (size_t i = 0; i < 14; ++i) EXPECT_EQ(removed[i], Records[13 - i].id);
