@@ -259,7 +259,7 @@ TEST(ZRemapper, RemapsDepthToDistanceOutOfFocusWithBlueChoosingTheSide) {
   }
 }
 
-TEST(ZRemapper, UnboundedFarLimitKeepsEverythingBehindSharp) {
+TEST(ZRemapper, UnboundedFarLimitKeepsEverythingBehindSharpAndThePlaneOfFocusCountsAsInFront) {
   const float depths[] = {10, 61, 1e30f, 100, 70, 61, 61, 80, 90};  // the last on its own
   ImagePtr src = MakeImage(9, 1, [&](int x, int) { return RGBA{1, 2, depths[x], 1}; });
   ToolHarness tool(ZRemapperRecord);
@@ -269,16 +269,12 @@ TEST(ZRemapper, UnboundedFarLimitKeepsEverythingBehindSharp) {
             (RGBA{float(((60.0 - 1) + near) - 60), float(((60.0 - 2) + near) - 60),
                   float(((60.0 - 10) + near) - 60), 1}));
   for (int x = 1; x < 9; ++x) EXPECT_EQ(PixelAt(out.get(), x, 0), (RGBA{0, 0, 0, 1})) << x;
-}
-
-TEST(ZRemapper, AtThePlaneOfFocusThePixelCountsAsInFront) {
   // Focused nearer than the focal length, the near limit lies beyond the
   // plane of focus, so the front and back formulas differ there. The plane
   // is a float, so that a pixel can sit exactly on it.
   const double s = 0.0078125;
-  ImagePtr src = ConstantImage(1, 1, {float(s), float(s), float(s), 1});
-  ToolHarness tool(ZRemapperRecord);
-  ImagePtr out = tool.Set("PlaneOfFocus", s).Connect("Input", src.get()).Render();
+  ImagePtr onPlane = ConstantImage(1, 1, {float(s), float(s), float(s), 1});
+  out = tool.Set("PlaneOfFocus", s).Connect("Input", onPlane.get()).Render();
   const float want = float(((s - s) + tool.Value("DoFN")) - s);
   EXPECT_GT(want, 0.0f);
   EXPECT_EQ(PixelAt(out.get(), 0, 0), (RGBA{want, want, want, 1}));
