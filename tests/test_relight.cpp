@@ -48,15 +48,12 @@ TEST(RelightShared, ClampSendsNotANumberToOne) {
   for (auto [in, out] : cases) EXPECT_EQ(ClampMask(in), out) << in;
 }
 
-TEST(RelightShared, MapChannelPicksTheNamedChannelAndLuminanceIsThePlainMean) {
-  Rgba4<float> px{0.3f, 0.6f, 0.9f, 0.25f};
-  const std::pair<const char*, float> cases[] = {
-      {"Red", 0.3f}, {"Green", 0.6f}, {"Blue", 0.9f}, {"Alpha", 0.25f}};
-  for (auto [name, value] : cases) EXPECT_EQ(MapValue(MapChannelOf(TextID(name)), px), value);
-  EXPECT_NEAR(MapValue(MapChannelOf(TextID("Luminance")), px), 0.6, 1e-7);
-  EXPECT_EQ(MapChannelOf(TextID("Lumi")), MapChannel::Luminance);  // unknown: the default
-  px.r = -2.0f;  // used as it is, beyond 0 … 1 too
-  EXPECT_EQ(MapValue(MapChannel::Red, px), -2.0);
+// The relighter's map test reads each named channel through the tool; here
+// the rest: an unknown name reads the default, luminance, and a value beyond
+// 0 … 1 is used as it is.
+TEST(RelightShared, MapChannelDefaultsToLuminanceAndTakesValuesAsTheyAre) {
+  EXPECT_EQ(MapChannelOf(TextID("Lumi")), MapChannel::Luminance);
+  EXPECT_EQ(MapValue(MapChannel::Red, Rgba4<float>{-2.0f, 0.6f, 0.9f, 0.25f}), -2.0);
 }
 
 // ---------------------------------------------------------------------------
