@@ -50,13 +50,6 @@ TEST(LongRun, TwoHundredFramesOfEveryToolHoldNoImagePastItsFrame) {
   }
 }
 
-// The module's registrations, found by registry ID in the host's list.
-const Registry* Registered(const char* registryId) {
-  for (const Registry* reg : ClassRegistry.Records())
-    if (reg->ID() == registryId) return reg;
-  return nullptr;
-}
-
 TEST(LongRun, HundredCyclesOfLoadRenderUnloadLeaveTheClassListAsItWas) {
   const std::vector<Registry*> before = ClassRegistry.Records();
   for (int cycle = 0; cycle < 100; ++cycle) {
@@ -66,7 +59,7 @@ TEST(LongRun, HundredCyclesOfLoadRenderUnloadLeaveTheClassListAsItWas) {
     ASSERT_TRUE(module) << dlerror();
     ASSERT_EQ(ClassRegistry.Size(), before.size() + 14);
 
-    const Registry* reg = Registered(named.record->registryId);
+    const Registry* reg = ClassRegistry.Find(named.record->registryId);
     ASSERT_TRUE(reg);
     Operator* tool = reg->Create();
     ASSERT_TRUE(tool);
