@@ -123,7 +123,7 @@ std::string NoImageMessage(const Operator& tool, const Registry& reg) {
   std::string message = ToolName(reg) + " set no image on its output";
   std::string missing;
   for (const auto& in : tool.Inputs())
-    if (in->Kind() == InputKind::Image && !in->Connected())
+    if (in->Kind() == InputKind::Image && !in->IsConnected())
       missing += (missing.empty() ? "" : ", ") + std::string(in->ID().Text());
   if (!missing.empty())
     message += "; image inputs not connected: " + missing + " (connect with --input ID=PATH)";
@@ -290,12 +290,15 @@ FrameFiles OpenFrameFiles(const RenderPlan& plan, int frame) {
 FrameResult RenderFrame(Operator& tool, const RenderPlan& plan, int frame) {
   ConnectedImages connected(tool);
   const FrameFiles opened = OpenFrameFiles(plan, frame);
-  std::vector<const Image*> images;
-  for (size_t i = 0; i < plan.images.size(); ++i) {
-    ImagePtr img = opened.files[i]->Read(opened.rects[i]);
-    images.push_back(img.get());
-    tool.FindInput(plan.images[i].id)->Connect(img.get());
-  }
+  // Each image is read when the tool first asks for it: one it never asks
+  // for (the eye a stereo switch does not pick) is never read.
+  std::vector<const Image*> images(plan.images.size(), nullptr);
+  for (size_t i = 0; i < plan.images.size(); ++i)
+    tool.FindInput(plan.images[i].id)->ConnectUpstream([&opened, &images, i] {
+      ImagePtr img = opened.files[i]->Read(opened.rects[i]);
+      images[i] = img.get();
+      return img.release();
+    });
 
   const Output* output = MainOutput(tool);
   Request request(frame);

@@ -77,6 +77,12 @@ Parameter* Input::GetValue(Request*, int) {
     case InputKind::Choice:
       return &choice_;
     case InputKind::Image:
+      if (upstream_) {
+        // Taken out first: a failed upstream is not asked again.
+        const std::function<Image*()> upstream = std::move(upstream_);
+        upstream_ = nullptr;
+        image_ = upstream();
+      }
       return image_;
     default:
       return nullptr;
@@ -102,6 +108,12 @@ void Input::Connect(Image* img) {
   if (img) img->Use();
   if (image_) image_->Recycle();
   image_ = img;
+  upstream_ = nullptr;
+}
+
+void Input::ConnectUpstream(std::function<Image*()> upstream) {
+  Connect(nullptr);
+  upstream_ = std::move(upstream);
 }
 
 void Output::Set(Request* req, Image* img, TagList*) { req->Publish(this, img); }

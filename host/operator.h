@@ -7,6 +7,7 @@
 // ProcessChunk for many rows at once on worker threads.
 #pragma once
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -108,7 +109,15 @@ class VX_HOST Input {
   const TextID& ChoiceValue() const { return choice_.ID(); }
   // Takes a hold on the image and drops the hold on the one it replaces.
   void Connect(Image* img);
+  // Connects what `upstream` makes, made when the tool first asks for the
+  // input's value, as a host renders the nodes upstream of a tool on
+  // demand: an image the tool never asks for is never made. `upstream`
+  // gives one hold on its image, which the input keeps; what it throws
+  // passes through GetValue.
+  void ConnectUpstream(std::function<Image*()> upstream);
+  // The image connected or made so far; null when there is none (yet).
   Image* Connected() const { return image_; }
+  bool IsConnected() const { return image_ || upstream_; }
 
  private:
   TextID name_, id_;
@@ -117,6 +126,7 @@ class VX_HOST Input {
   Number number_;
   TextIDParam choice_;
   Image* image_ = nullptr;
+  std::function<Image*()> upstream_;
 };
 
 class VX_HOST Output {

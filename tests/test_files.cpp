@@ -348,7 +348,6 @@ TEST_F(Files, PixelsKeepTheirPlaceTypeAndHeaderThroughAPointwiseTool) {
 }
 
 TEST_F(Files, ViewsAndPartsComeBackAsTheyWent) {
-  const std::vector<std::string> views = {"left", "right"};
   WriteParts(Path("views.exr"),
              {{"",
                {0, 0, 4, 3},
@@ -377,7 +376,9 @@ TEST_F(Files, ViewsAndPartsComeBackAsTheyWent) {
         {"forward.u", "forward.v"},
         OIIO::TypeDesc::FLOAT,
         Ramp}});
-  Run({{"render", "ZDevider", "--input", "Input=" + Path("views.exr:left"), "--set", "Zmax=2",
+  Run({{"render", "StereoSwitch", "--input", "LeftImage=" + Path("parts.exr:rgba_left"), "--input",
+        "RightImage=" + Path("views.exr:right"), "--output", Path("eye.exr")},
+       {"render", "ZDevider", "--input", "Input=" + Path("views.exr:left"), "--set", "Zmax=2",
         "--output", Path("left.exr")},
        {"render", "ZDevider", "--input", "Input=" + Path("views.exr"), "--set", "Zmax=4",
         "--output", Path("views-out.exr")},
@@ -417,6 +418,12 @@ TEST_F(Files, ViewsAndPartsComeBackAsTheyWent) {
   EXPECT_EQ(mv.Spec().channelnames, (std::vector<std::string>{"forward.u", "forward.v"}));
   EXPECT_EQ(mv.Data(), (Rect{2, 2, 3, 3}));
   EXPECT_EQ(mv.Spec().get_string_attribute("name"), "forward.mv_right");
+
+  // The switch hands the left eye on as it came, window and type included.
+  const Written eye = ReadWritten(Path("eye.exr"));
+  EXPECT_EQ(eye.Data(), (Rect{1, 1, 6, 4}));
+  EXPECT_EQ(eye.Spec().format, OIIO::TypeDesc::HALF);
+  EXPECT_EQ(eye.At(6, 4, "G"), Ramp(6, 4, 1));
 }
 
 // A tool that reads its neighbours gives, in the data window, what it gives
