@@ -362,7 +362,9 @@ std::string JobScript(const FarmJob& job) {
   s += "if [ \"$status\" -ne 0 ] && [ \"$status\" -ne 2 ] && [ \"$try\" -le " +
        std::to_string(job.retries) + " ]; then\n";
   s += "  echo \"vexlan farm: asking the scheduler to run frames $frames again\"\n";
-  s += "  scontrol requeue \"$SLURM_JOB_ID\"\n";
+  // The task by its array name: the job ID of the task that runs last is
+  // the array's own, and requeueing that would requeue every task.
+  s += "  scontrol requeue \"${SLURM_ARRAY_JOB_ID}_${SLURM_ARRAY_TASK_ID}\"\n";
   s += "fi\n";
   s += "exit \"$status\"\n";
   return s;
