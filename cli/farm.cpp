@@ -49,6 +49,21 @@ std::string ShellQuoted(const std::string& text) {
   return quoted + "'";
 }
 
+// A path for an #SBATCH line, in double quotes: sbatch splits those lines
+// at blanks and takes '#' for the start of a comment outside quotes, and
+// a backslash escapes '"' and '\\' inside them. A line break cannot be
+// written there.
+std::string SbatchPath(const std::string& path) {
+  if (path.find_first_of("\n\r") != std::string::npos)
+    throw RunError("cannot name " + path + " in a job script: it holds a line break");
+  std::string quoted = "\"";
+  for (char c : path) {
+    if (c == '"' || c == '\\') quoted += '\\';
+    quoted += c;
+  }
+  return quoted + "\"";
+}
+
 std::string RangeText(const FrameRange& range) {
   return range.first == range.last ? std::to_string(range.first)
                                    : std::to_string(range.first) + "-" + std::to_string(range.last);
@@ -335,8 +350,8 @@ std::string JobScript(const FarmJob& job) {
   s += "#SBATCH --mem=" + job.mem + "\n";
   if (!job.time.empty()) s += "#SBATCH --time=" + job.time + "\n";
   if (!job.partition.empty()) s += "#SBATCH --partition=" + job.partition + "\n";
-  s += "#SBATCH --chdir=" + job.workDir + "\n";
-  s += "#SBATCH --output=" + job.logPattern + "\n";
+  s += "#SBATCH --chdir=" + SbatchPath(job.workDir) + "\n";
+  s += "#SBATCH --output=" + SbatchPath(job.logPattern) + "\n";
   // A task run again adds to its log; the scheduler may requeue a task whose
   // machine went down.
   s += "#SBATCH --open-mode=append\n";
@@ -415,7 +430,11 @@ int RunFarm(const FarmOptions& options, const RenderCommand& render,
                          ? fs::absolute(plan.outputPattern).parent_path() / "vexlan-farm"
                          : fs::path(options.logDir))
             .lexically_normal();
-    job.logPattern = (logDir / (job.jobName + "_%A_%a.log")).string();
+    // Slurm reads %A and %a in the log's name as the job and the task; a '%'
+    // of the folder is written twice.
+    std::string logFolder;
+    for (char c : logDir.string()) logFolder += c == '%' ? "%%" : std::string(1, c);
+    job.logPattern = logFolder + "/" + job.jobName + "_%A_%a.log";
     job.partition = options.partition;
     job.time = options.time;
     job.cpusPerTask = options.cpusPerTask;

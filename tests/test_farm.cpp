@@ -83,7 +83,7 @@ class FarmTest : public testing::Test {
   std::string Reference(int frame) const { return FramePathOf(Path("ref/oof.####.exr"), frame); }
 
   void SetUp() override {
-    for (const char* folder : {"in", "out", "ref", "logs"}) fs::create_directory(Path(folder));
+    for (const char* folder : {"in", "out", "ref"}) fs::create_directory(Path(folder));
   }
   Args Farm(const std::string& frames, const Args& extra = {}) const {
     Args args = {"farm",      "ZRemapper",
@@ -91,7 +91,7 @@ class FarmTest : public testing::Test {
                  "--set",     "PlaneOfFocus=0.5",
                  "--output",  Path("out/oof.####.exr"),
                  "--frames",  frames,
-                 "--log-dir", Path("logs")};
+                 "--log-dir", Path("farm logs #1")};
     args.insert(args.end(), extra.begin(), extra.end());
     return Vexlan(args);
   }
@@ -131,8 +131,10 @@ TEST_F(FarmTest, ScriptRendersItsTasksChunkAndAsksForAnotherRunWhenAFrameFails) 
   EXPECT_EQ(ScriptValue(script, "#SBATCH --mem="), "2G");
   EXPECT_EQ(ScriptValue(script, "#SBATCH --time="), "30");
   EXPECT_EQ(ScriptValue(script, "#SBATCH --partition="), "render");
-  EXPECT_EQ(ScriptValue(script, "#SBATCH --chdir="), fs::current_path().string());
-  EXPECT_EQ(ScriptValue(script, "#SBATCH --output="), Path("logs/oof_%A_%a.log"));
+  EXPECT_EQ(ScriptValue(script, "#SBATCH --chdir="), '"' + fs::current_path().string() + '"');
+  // sbatch reads the blank and the '#' of the log folder only in quotes.
+  EXPECT_EQ(ScriptValue(script, "#SBATCH --output="),
+            '"' + Path("farm logs #1/oof_%A_%a.log") + '"');
   EXPECT_TRUE(Holds(script, "'" + fs::canonical(VEXLAN_BIN).string() + "' --plugin '" +
                                 std::string(VEXLAN_PLUGIN_PATH) + "' render 'ZRemapper'"));
   WriteBytes(Path("task.sh"), script);
@@ -192,17 +194,18 @@ TEST_F(FarmTest, RefusesWhatRenderRefusesBeforeSubmittingAndSubmitsTheScriptItWr
   EXPECT_TRUE(Holds(runs[refused.size()].err, "no run of '#'"));
   EXPECT_EQ(runs.back().status, 2);
   EXPECT_FALSE(fs::exists(Path("sbatch.txt"))) << "a refused command submitted";
-  EXPECT_FALSE(fs::exists(Path("logs/oof.sh")));
+  EXPECT_FALSE(fs::exists(Path("farm logs #1/oof.sh")));
 
   const ProgramRun submitted = Run(Farm("1-4", {"--job-name", "oof", "--chunk", "3"}));
   setenv("PATH", path.c_str(), 1);
   ASSERT_EQ(submitted.status, 0) << submitted.err;
   EXPECT_EQ(submitted.out, "4242\n");
-  EXPECT_EQ(FileText(Path("sbatch.txt")), "--parsable " + Path("logs/oof.sh") + "\n");
-  EXPECT_EQ(ScriptValue(FileText(Path("logs/oof.sh")), "chunks="), "(1-3 4)");
-  EXPECT_TRUE((fs::status(Path("logs/oof.sh")).permissions() & fs::perms::owner_exec) !=
+  EXPECT_EQ(FileText(Path("sbatch.txt")), "--parsable " + Path("farm logs #1/oof.sh") + "\n");
+  EXPECT_EQ(ScriptValue(FileText(Path("farm logs #1/oof.sh")), "chunks="), "(1-3 4)");
+  EXPECT_TRUE((fs::status(Path("farm logs #1/oof.sh")).permissions() & fs::perms::owner_exec) !=
               fs::perms::none);
-  EXPECT_EQ(FilesIn(Path("logs")), std::set<std::string>{"oof.sh"}) << "a temporary file is left";
+  EXPECT_EQ(FilesIn(Path("farm logs #1")), std::set<std::string>{"oof.sh"})
+      << "a temporary file is left";
 }
 
 TEST_F(FarmTest, CheckListsTheMissingFramesAsRunsAndResubmitsThoseAlone) {
@@ -505,7 +508,8 @@ TEST_F(SlurmFarmTest, JobArrayWritesTheBytesOfOneLocalRender) {
   EXPECT_EQ(cluster_.Tasks(id), done);
   std::string frames;
   for (int task = 0; task < 5; ++task) {
-    const std::string log = FileText(Path("logs/oof_" + id + "_" + std::to_string(task) + ".log"));
+    const std::string log =
+        FileText(Path("farm logs #1/oof_" + id + "_" + std::to_string(task) + ".log"));
     frames += log.substr(log.find("frames "), log.find(',') - log.find("frames ")) + ";";
   }
   EXPECT_EQ(frames, "frames 1-5;frames 6-10;frames 11-15;frames 16-20;frames 21-24;");
@@ -536,7 +540,7 @@ TEST_F(SlurmFarmTest, KilledTaskRunsAgainAndCheckResubmitsOnlyTheMissingFrames) 
   const std::map<int, std::string> tasks = {{0, "JobState=COMPLETED Restarts=0"},
                                             {1, "JobState=COMPLETED Restarts=1"}};
   EXPECT_EQ(cluster_.Tasks(id), tasks);
-  const std::string log = FileText(Path("logs/oof_" + id + "_1.log"));
+  const std::string log = FileText(Path("farm logs #1/oof_" + id + "_1.log"));
   EXPECT_TRUE(Holds(log, "frames 6-10 ended with exit status 137"));
   EXPECT_TRUE(Holds(log, "frames 6-10, try 2 of 3"));
 
