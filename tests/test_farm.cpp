@@ -296,10 +296,11 @@ class SlurmCluster {
     gethostname(host, sizeof host - 1);
     const std::string shortHost = std::string(host).substr(0, std::string(host).find('.'));
     const int cpus = std::max(1u, std::thread::hardware_concurrency());
+    const std::vector<int> ports = FreePorts(2);
     std::ofstream(conf_) << "ClusterName=vexlanfarm\n"
                          << "SlurmctldHost=" << shortHost << "(127.0.0.1)\n"
                          << "SlurmUser=root\nSlurmdUser=root\n"
-                         << "SlurmctldPort=" << FreePort() << "\nSlurmdPort=" << FreePort() << "\n"
+                         << "SlurmctldPort=" << ports[0] << "\nSlurmdPort=" << ports[1] << "\n"
                          << "AuthType=auth/munge\nCredType=cred/munge\n"
                          << "AuthInfo=socket=" << socket << ",cred_expire=5\n"
                          << "StateSaveLocation=" << (folder_ / "state") << "\n"
@@ -422,16 +423,22 @@ class SlurmCluster {
     _exit(127);
   }
 
-  static int FreePort() {
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof address;
-    bind(fd, reinterpret_cast<sockaddr*>(&address), size);
-    getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
-    close(fd);
-    return ntohs(address.sin_port);
+  // Ports of the loopback that nothing listens on, all different: each
+  // socket stays bound until every port is chosen.
+  static std::vector<int> FreePorts(int count) {
+    std::vector<int> sockets, ports;
+    for (int i = 0; i < count; ++i) {
+      sockets.push_back(socket(AF_INET, SOCK_STREAM, 0));
+      sockaddr_in address{};
+      address.sin_family = AF_INET;
+      address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+      socklen_t size = sizeof address;
+      bind(sockets.back(), reinterpret_cast<sockaddr*>(&address), size);
+      getsockname(sockets.back(), reinterpret_cast<sockaddr*>(&address), &size);
+      ports.push_back(ntohs(address.sin_port));
+    }
+    for (int fd : sockets) close(fd);
+    return ports;
   }
 
   // The processes whose parent is this program.
