@@ -8,12 +8,13 @@
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
-#include <iostream>
+#include <ostream>
 #include <regex>
 
 #include "cli/errors.h"
