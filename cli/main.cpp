@@ -3,6 +3,7 @@
 //   vexlan list                 the registered tools
 //   vexlan info TOOL            a tool's record, inputs and output
 //   vexlan render TOOL ...      renders a tool into image files
+//   vexlan farm TOOL ...        renders a sequence on a Slurm cluster
 //   vexlan demo [--out DIR]     a generated scene through every tool
 //
 // Exit status: 0 when all went well, 1 when a file or a render failed, 2 for
@@ -13,6 +14,7 @@
 #include "cli/demo_runner.h"
 #include "cli/describe.h"
 #include "cli/errors.h"
+#include "cli/farm.h"
 #include "cli/module.h"
 #include "cli/render.h"
 
@@ -101,6 +103,9 @@ int main(int argc, char** argv) {
   render->add_option("--max-pixels", command.maxPixels,
                      "Largest input image accepted, in pixels (default 1e9)");
 
+  FarmOptions farmOptions;
+  CLI::App* farm = AddFarmCommand(app, farmOptions);
+
   CLI::App* demo = app.add_subcommand("demo", "Renders the sample scene and runs every tool on it");
   std::string demoFolder = "demo-out";
   demo->add_option("--out", demoFolder, "Folder to write into (default demo-out)");
@@ -109,7 +114,8 @@ int main(int argc, char** argv) {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
     if (app.get_subcommands().empty() && e.get_exit_code() != 0) {
-      std::cerr << "vexlan: expected a command: list, info TOOL, render TOOL ..., demo "
+      std::cerr << "vexlan: expected a command: list, info TOOL, render TOOL ..., farm TOOL ..., "
+                   "demo "
                    "(vexlan --help tells more)\n";
       return ExitUsage;
     }
@@ -127,10 +133,22 @@ int main(int argc, char** argv) {
       DescribeTool(FindTool(infoTool), std::cout);
       return ExitOk;
     });
+  // The render command as parsed, --threads unset unless given.
+  auto renderCommand = [&] {
+    if (render->count("--threads")) command.threads = threads;
+    return command;
+  };
   if (*render)
+    return WithModule(plugin, [&] { return RunRender(renderCommand(), std::cout, std::cerr); });
+  if (*farm) {
+    // The render half of a farm command goes through the render command's
+    // own parser: the farm takes every option that render takes.
+    const std::vector<std::string> renderArgs = farm->remaining();
+    if (const int status = ParseRenderHalf(app, renderArgs, farmOptions, std::cerr)) return status;
     return WithModule(plugin, [&] {
-      if (render->count("--threads")) command.threads = threads;
-      return RunRender(command, std::cout, std::cerr);
+      return RunFarm(farmOptions, renderCommand(), renderArgs, ModulePath(plugin), std::cout,
+                     std::cerr);
     });
+  }
   return WithModule(plugin, [&] { return RunDemo(demoFolder, std::cout, std::cerr); });
 }
