@@ -31,11 +31,11 @@ constexpr size_t MaxTasks = 100000;
 
 // The memory figure of a task: what the program takes before its first
 // image (the program, the module and the image library), and how much each
-// frame in flight takes for every byte of its images, the transient copies
-// of reading and writing included. docs/PERFORMANCE.md says how they were
-// measured.
+// frame in flight takes for every byte the render estimates it holds (the
+// image library's buffers of reading and writing besides).
+// docs/PERFORMANCE.md says how they were measured.
 constexpr double BaseMiB = 160;
-constexpr double BytesPerImageByte = 2.5;
+constexpr double BytesPerFrameByte = 1.5;
 
 std::string Trimmed(const std::string& text) {
   const size_t begin = text.find_first_not_of(" \t");
@@ -124,31 +124,24 @@ std::string DefaultJobName(const std::string& outputPattern, const std::string& 
 }
 
 // What a task asks for: the program, the module and the image library, and
-// for each frame in flight its images (read from the first frame's files,
-// as the render reads them) and a result the size of the largest.
+// for each frame in flight what the render estimates one frame takes, from
+// the headers of the first frame's files, with room for the image library's
+// own buffers.
 std::string EstimatedMemory(const RenderPlan& plan, int firstFrame, int inFlight,
                             std::ostream& err) {
-  double imageBytes = 0, largest = 0;
-  for (const auto& source : plan.images) {
-    const std::string path = FramePath(source.pathPattern, firstFrame);
-    ImagePtr img;
-    try {
-      img = ReadImageFile(path, source.layer, plan.maxPixels);
-    } catch (const CliError& e) {
-      throw RunError(std::string(e.what()) +
-                     "\n(the memory a task asks for is estimated from the first frame's images; "
-                     "give it with --mem to submit without them)");
-    }
-    const double bytes = double(img->Width()) * img->Height() * img->ChannelCount() * 4;
-    imageBytes += bytes;
-    largest = std::max(largest, bytes);
+  double frameBytes = 0;
+  try {
+    frameBytes = FrameBytes(OpenFrameFiles(plan, firstFrame));
+  } catch (const CliError& e) {
+    throw RunError(std::string(e.what()) +
+                   "\n(the memory a task asks for is estimated from the first frame's images; "
+                   "give it with --mem to submit without them)");
   }
-  const double perFrame = BytesPerImageByte * (imageBytes + largest) / (1 << 20);
+  const double perFrame = BytesPerFrameByte * frameBytes / (1 << 20);
   const auto mib = int64_t(std::ceil(BaseMiB + inFlight * perFrame));
   err << "vexlan: --mem " << mib << "M a task: " << inFlight << " frame"
-      << (inFlight == 1 ? "" : "s") << " in flight of " << std::llround(perFrame) << " MiB each ("
-      << std::llround(imageBytes / (1 << 20)) << " MiB of images read) and "
-      << std::llround(BaseMiB) << " MiB for the program\n";
+      << (inFlight == 1 ? "" : "s") << " in flight of " << std::llround(perFrame)
+      << " MiB each and " << std::llround(BaseMiB) << " MiB for the program\n";
   return std::to_string(mib) + "M";
 }
 

@@ -287,6 +287,14 @@ FrameFiles OpenFrameFiles(const RenderPlan& plan, int frame) {
   return opened;
 }
 
+double FrameBytes(const FrameFiles& files) {
+  double bytes = 32.0 * (1 << 20);
+  for (size_t i = 0; i < files.files.size(); ++i)
+    bytes += files.rects[i].Pixels() * files.files[i]->ChannelCount() * sizeof(float);
+  return bytes +
+         files.rects[files.main].Pixels() * files.files[files.main]->ChannelCount() * sizeof(float);
+}
+
 FrameResult RenderFrame(Operator& tool, const RenderPlan& plan, int frame) {
   ConnectedImages connected(tool);
   const FrameFiles opened = OpenFrameFiles(plan, frame);
@@ -324,21 +332,15 @@ namespace {
 
 // Frames rendered at once: one per worker thread allowed (one per core when
 // no limit is set), and no more than fit in the memory budget by what the
-// first frame's files say one frame takes: each image's pixels, the result
-// like the main input's, and the bands the files are read and written
-// through. A first frame that cannot be opened says nothing; its render
-// will say why.
+// first frame's files say one frame takes. A first frame that cannot be
+// opened says nothing; its render will say why.
 int FramesInFlight(const RenderPlan& plan, const std::optional<int>& threads) {
   const int byThreads =
       threads && *threads > 0 ? *threads : std::max(1, tbb::info::default_concurrency());
   if (byThreads == 1) return 1;
-  double bytes = 32.0 * (1 << 20);
+  double bytes = 0;
   try {
-    const FrameFiles first = OpenFrameFiles(plan, plan.frames.first);
-    for (size_t i = 0; i < first.files.size(); ++i)
-      bytes += first.rects[i].Pixels() * first.files[i]->ChannelCount() * sizeof(float);
-    bytes +=
-        first.rects[first.main].Pixels() * first.files[first.main]->ChannelCount() * sizeof(float);
+    bytes = FrameBytes(OpenFrameFiles(plan, plan.frames.first));
   } catch (const CliError&) {
     return byThreads;
   }

@@ -95,6 +95,11 @@ struct FrameFiles {
 };
 FrameFiles OpenFrameFiles(const RenderPlan& plan, int frame);
 
+// The memory one frame of these files takes, in bytes: each image's pixels,
+// a result like the main input's, and the bands the files are read and
+// written through.
+double FrameBytes(const FrameFiles& files);
+
 // Renders one frame with one tool object: reads that frame's images and
 // connects them, renders a fresh request, writes the output and lets go of
 // every image again. Throws RunError (and whatever the render throws).
