@@ -1,10 +1,17 @@
 #include "cli/arguments.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
 
 #include "cli/errors.h"
+
+std::string Trimmed(const std::string& text) {
+  const size_t begin = text.find_first_not_of(" \t");
+  if (begin == std::string::npos) return "";
+  return text.substr(begin, text.find_last_not_of(" \t") + 1 - begin);
+}
 
 PathAndSelector SplitSelector(const std::string& text, const std::string& option) {
   const size_t slash = text.rfind('/');
@@ -76,6 +83,53 @@ FrameRange ParseFrameRange(const std::string& text) {
   }
   if (range.last < range.first) throw bad();
   return range;
+}
+
+std::vector<FrameRange> ParseFrameRuns(const std::string& text) {
+  std::vector<FrameRange> runs;
+  for (size_t begin = 0; begin <= text.size();) {
+    size_t end = text.find(',', begin);
+    if (end == std::string::npos) end = text.size();
+    const std::string piece = Trimmed(text.substr(begin, end - begin));
+    if (piece.empty())
+      throw UsageError("--frames " + text +
+                       ": expected A-B, or runs such as \"1001-1010, 1050\" (whole frame "
+                       "numbers from 0 on)");
+    runs.push_back(ParseFrameRange(piece));
+    begin = end + 1;
+  }
+  std::sort(runs.begin(), runs.end(),
+            [](const FrameRange& a, const FrameRange& b) { return a.first < b.first; });
+  std::vector<FrameRange> joined;
+  for (const FrameRange& run : runs) {
+    if (!joined.empty() && int64_t(run.first) <= int64_t(joined.back().last) + 1)
+      joined.back().last = std::max(joined.back().last, run.last);
+    else
+      joined.push_back(run);
+  }
+  return joined;
+}
+
+std::string RangeText(const FrameRange& range) {
+  return range.first == range.last ? std::to_string(range.first)
+                                   : std::to_string(range.first) + "-" + std::to_string(range.last);
+}
+
+std::vector<FrameRange> RunsOf(std::vector<int> frames) {
+  std::sort(frames.begin(), frames.end());
+  std::vector<FrameRange> runs;
+  for (int frame : frames)
+    if (!runs.empty() && int64_t(runs.back().last) + 1 >= frame)
+      runs.back().last = frame;
+    else
+      runs.push_back({frame, frame});
+  return runs;
+}
+
+std::string FrameRunsText(const std::vector<FrameRange>& runs) {
+  std::string text;
+  for (const FrameRange& run : runs) text += (text.empty() ? "" : ", ") + RangeText(run);
+  return text;
 }
 
 bool HasFrameNumber(const std::string& pattern) { return pattern.find('#') != std::string::npos; }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 // PATH[:SELECTOR]: the selector starts at the first colon of the file's
 // name, so "/mnt/a:b/x.exr" is a path and "x.exr:forward_right:forward"
@@ -23,6 +24,9 @@ struct ImageArgument {
 };
 ImageArgument ParseImageArgument(const std::string& text);
 
+// The text without the blanks and tabs at its ends.
+std::string Trimmed(const std::string& text);
+
 // --set ID=VALUE, split at the first '='.
 struct SetArgument {
   std::string id;
@@ -41,6 +45,17 @@ struct FrameRange {
   int Count() const { return last - first + 1; }
 };
 FrameRange ParseFrameRange(const std::string& text);
+
+// Frame runs from "A-B, C, D-E": sorted, overlapping and touching runs
+// joined. Throws UsageError.
+std::vector<FrameRange> ParseFrameRuns(const std::string& text);
+
+// The frames as runs of neighbours, in order; and the runs as text,
+// "A-B, C, D-E" (a run of one frame written alone), as ParseFrameRuns
+// reads it.
+std::vector<FrameRange> RunsOf(std::vector<int> frames);
+std::string RangeText(const FrameRange& range);
+std::string FrameRunsText(const std::vector<FrameRange>& runs);
 
 // Every run of '#' in the path replaced by the frame number, zero-padded
 // to the run's length ("shot.####.exr", 7 -> "shot.0007.exr").

@@ -37,12 +37,6 @@ constexpr size_t MaxTasks = 100000;
 constexpr double BaseMiB = 160;
 constexpr double BytesPerFrameByte = 1.5;
 
-std::string Trimmed(const std::string& text) {
-  const size_t begin = text.find_first_not_of(" \t");
-  if (begin == std::string::npos) return "";
-  return text.substr(begin, text.find_last_not_of(" \t") + 1 - begin);
-}
-
 // 'text' for bash, whatever it holds.
 std::string ShellQuoted(const std::string& text) {
   std::string quoted = "'";
@@ -63,11 +57,6 @@ std::string SbatchPath(const std::string& path) {
     quoted += c;
   }
   return quoted + "\"";
-}
-
-std::string RangeText(const FrameRange& range) {
-  return range.first == range.last ? std::to_string(range.first)
-                                   : std::to_string(range.first) + "-" + std::to_string(range.last);
 }
 
 int64_t FrameCount(const std::vector<FrameRange>& runs) {
@@ -267,37 +256,6 @@ CLI::App* AddFarmCommand(CLI::App& app, FarmOptions& o) {
   farm->add_flag("--resubmit", o.resubmit,
                  "With --check: submit a job for the missing frames alone");
   return farm;
-}
-
-std::vector<FrameRange> ParseFrameRuns(const std::string& text) {
-  std::vector<FrameRange> runs;
-  for (size_t begin = 0; begin <= text.size();) {
-    size_t end = text.find(',', begin);
-    if (end == std::string::npos) end = text.size();
-    const std::string piece = Trimmed(text.substr(begin, end - begin));
-    if (piece.empty())
-      throw UsageError("--frames " + text +
-                       ": expected A-B, or runs such as \"1001-1010, 1050\" (whole frame "
-                       "numbers from 0 on)");
-    runs.push_back(ParseFrameRange(piece));
-    begin = end + 1;
-  }
-  std::sort(runs.begin(), runs.end(),
-            [](const FrameRange& a, const FrameRange& b) { return a.first < b.first; });
-  std::vector<FrameRange> joined;
-  for (const FrameRange& run : runs) {
-    if (!joined.empty() && int64_t(run.first) <= int64_t(joined.back().last) + 1)
-      joined.back().last = std::max(joined.back().last, run.last);
-    else
-      joined.push_back(run);
-  }
-  return joined;
-}
-
-std::string FrameRunsText(const std::vector<FrameRange>& runs) {
-  std::string text;
-  for (const FrameRange& run : runs) text += (text.empty() ? "" : ", ") + RangeText(run);
-  return text;
 }
 
 std::vector<FrameRange> ChunksOf(const std::vector<FrameRange>& runs, int chunk) {

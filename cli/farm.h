@@ -41,13 +41,6 @@ struct FarmOptions {
 // holds is left for the render command (CLI::App::remaining()).
 CLI::App* AddFarmCommand(CLI::App& app, FarmOptions& options);
 
-// Frame runs from "A-B, C, D-E": sorted, overlapping and touching runs
-// joined. Throws UsageError.
-std::vector<FrameRange> ParseFrameRuns(const std::string& text);
-
-// "A-B, C, D-E" for the runs (a run of one frame is written alone).
-std::string FrameRunsText(const std::vector<FrameRange>& runs);
-
 // The runs cut into chunks of at most `chunk` consecutive frames, in order;
 // a chunk never spans two runs.
 std::vector<FrameRange> ChunksOf(const std::vector<FrameRange>& runs, int chunk);

@@ -347,20 +347,6 @@ int FramesInFlight(const RenderPlan& plan, const std::optional<int>& threads) {
   return int(std::clamp<double>(std::floor(plan.memoryBudget / bytes), 1.0, byThreads));
 }
 
-// "3, 7-9, 12": frame numbers in order, runs of neighbours joined.
-std::string FrameList(const std::vector<int>& frames) {
-  std::string list;
-  for (size_t i = 0; i < frames.size();) {
-    size_t end = i + 1;
-    while (end < frames.size() && int64_t(frames[end]) == int64_t(frames[end - 1]) + 1) ++end;
-    if (!list.empty()) list += ", ";
-    list += std::to_string(frames[i]);
-    if (end - i > 1) list += '-', list += std::to_string(frames[end - 1]);
-    i = end;
-  }
-  return list;
-}
-
 // Why a frame failed, as the run reports it.
 std::string FailureText(const std::string& tool) {
   try {
@@ -435,7 +421,7 @@ int RunRender(const RenderCommand& command, std::ostream& out, std::ostream& err
         });
     if (!failed.empty()) {
       err << "vexlan: " << failed.size() << " of " << count
-          << " frames failed: " << FrameList(failed) << "\n";
+          << " frames failed: " << FrameRunsText(RunsOf(failed)) << "\n";
       return ExitFailed;
     }
     return ExitOk;
