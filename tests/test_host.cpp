@@ -173,6 +173,29 @@ TEST(ReferenceCounts, NewUseRecycleAndOutputSet) {
     EXPECT_EQ(in.GetValue(nullptr), img);
   }
   EXPECT_EQ(img->Holders(), 1);
+  {
+    // An upstream image is made once, when first asked for, and its hold is
+    // the input's; one never asked for is never made; a failed one is not
+    // asked again.
+    Input in(TextID("Input"), TextID("Input"), TagList{{DataType, TextID("Image")}});
+    int made = 0;
+    in.ConnectUpstream([&] { return ++made, img->Use(), img; });
+    EXPECT_TRUE(in.IsConnected());
+    EXPECT_EQ(in.Connected(), nullptr);
+    EXPECT_EQ(made, 0);
+    EXPECT_EQ(in.GetValue(nullptr), img);
+    EXPECT_EQ(in.GetValue(nullptr), img);
+    EXPECT_EQ(made, 1);
+    EXPECT_EQ(img->Holders(), 2);
+    in.ConnectUpstream([&]() -> Image* { throw std::runtime_error("unreadable"); });
+    EXPECT_EQ(img->Holders(), 1);
+    EXPECT_THROW(in.GetValue(nullptr), std::runtime_error);
+    EXPECT_EQ(in.GetValue(nullptr), nullptr);
+    in.ConnectUpstream([&] { return ++made, img; });
+    in.Connect(nullptr);
+    EXPECT_FALSE(in.IsConnected());
+    EXPECT_EQ(made, 1);
+  }
   img->Recycle();
 }
 
