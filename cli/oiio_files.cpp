@@ -1,5 +1,6 @@
 // Image files through OpenImageIO: the library that cli/image_io.cpp loads.
 #include <OpenImageIO/imageio.h>
+#include <OpenImageIO/parallel.h>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -18,8 +19,29 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Pixels read or written at once: whole rows, about this many bytes.
-constexpr size_t BandBytes = size_t(8) << 20;
+// The rows of one chunk of the file: a tile's, or the scanlines an EXR
+// compression packs together; 1 where the format says nothing.
+int64_t ChunkRows(const OIIO::ImageSpec& spec, const std::string& format) {
+  if (spec.tile_height > 0) return spec.tile_height;
+  if (format != "openexr") return 1;
+  const std::string compression(spec.get_string_attribute("compression", "zip"));
+  const std::string method = compression.substr(0, compression.find(':'));
+  if (method == "zip" || method == "pxr24") return 16;
+  if (method == "piz" || method == "b44" || method == "b44a" || method == "dwaa") return 32;
+  if (method == "dwab") return 256;
+  return 1;
+}
+
+// Rows read or written at once: whole chunks, as many as the image
+// library has threads to work them side by side (so that each call keeps
+// them busy and the band stays small in the cache), and no fewer than 32.
+int64_t BandRows(const OIIO::ImageSpec& spec, const std::string& format) {
+  int threads = 0;
+  OIIO::getattribute("threads", threads);
+  const int64_t chunk = ChunkRows(spec, format);
+  const int64_t rows = std::max<int64_t>(32, chunk * std::max(1, threads));
+  return (rows + chunk - 1) / chunk * chunk;
+}
 
 std::string PixelCount(double pixels) {
   char text[32];
@@ -176,10 +198,8 @@ class OiioImageFile final : public ImageFile {
     const OIIO::ImageSpec& spec = PartSpec();
     // Rows are read in bands of whole chunks (tiles, or runs of scanlines),
     // each band once, and placed in the image.
-    const int64_t rowBytes = data.width * span * int64_t(sizeof(float));
-    const int64_t unit = spec.tile_height > 0 ? spec.tile_height : 64;
-    const int64_t bandRows =
-        std::max<int64_t>(1, int64_t(BandBytes) / std::max<int64_t>(1, rowBytes * unit)) * unit;
+    const int64_t unit = ChunkRows(spec, in_->format_name());
+    const int64_t bandRows = BandRows(spec, in_->format_name());
     std::vector<float> band(size_t(std::min(bandRows, data.height) * data.width * span));
     // Bands start at a multiple of the unit from the top of the data window,
     // where the file's chunks start.
@@ -195,22 +215,28 @@ class OiioImageFile final : public ImageFile {
       if (!ok)
         throw RunError(path_ + ": cannot be read; the file is damaged or truncated (" +
                        Printable(in_->geterror()) + ")");
-      for (int64_t y = std::max(y0, inside.y); y < std::min(y1, inside.y + inside.height); ++y) {
-        const float* src = &band[size_t(((y - y0) * data.width + (inside.x - data.x)) * span)];
-        const int32_t row = int32_t(y - frame.y);
-        for (int64_t x = inside.x - frame.x; x < inside.x + inside.width - frame.x;
-             ++x, src += span) {
-          float* g1 = img->Group1(int32_t(x), row);
-          g1[ChanB] = blue >= 0 ? src[blue] : 0.0f;
-          g1[ChanG] = green >= 0 ? src[green] : 0.0f;
-          g1[ChanR] = red >= 0 ? src[red] : 0.0f;
-          g1[ChanA] = alpha >= 0 ? src[alpha] : 1.0f;
-          if (further > 0) {
-            float* g2 = img->Group2(int32_t(x), row);
-            for (int i = 0; i < further; ++i) g2[i] = src[furtherSlots[i]];
+      // The rows of a band are placed side by side, on the image library's
+      // threads: the first touch of the image's pages is spread out too.
+      auto place = [&](int64_t from, int64_t to) {
+        for (int64_t y = from; y < to; ++y) {
+          const float* src = &band[size_t(((y - y0) * data.width + (inside.x - data.x)) * span)];
+          const int32_t row = int32_t(y - frame.y);
+          for (int64_t x = inside.x - frame.x; x < inside.x + inside.width - frame.x;
+               ++x, src += span) {
+            float* g1 = img->Group1(int32_t(x), row);
+            g1[ChanB] = blue >= 0 ? src[blue] : 0.0f;
+            g1[ChanG] = green >= 0 ? src[green] : 0.0f;
+            g1[ChanR] = red >= 0 ? src[red] : 0.0f;
+            g1[ChanA] = alpha >= 0 ? src[alpha] : 1.0f;
+            if (further > 0) {
+              float* g2 = img->Group2(int32_t(x), row);
+              for (int i = 0; i < further; ++i) g2[i] = src[furtherSlots[i]];
+            }
           }
         }
-      }
+      };
+      OIIO::parallel_for_range(std::max(y0, inside.y), std::min(y1, inside.y + inside.height),
+                               place);
     }
     return img;
   }
@@ -456,25 +482,27 @@ std::string Write(const Image& result, const Rect& frameGiven, const ImageFile& 
       // The result, band by band: each row of the window from the result
       // where the frame covers it, 0 elsewhere.
       const int n = int(channels.size());
-      const int64_t bandRows = std::max<int64_t>(
-          1, int64_t(BandBytes) / std::max<int64_t>(1, window.width * n * int64_t(sizeof(float))));
+      const int64_t bandRows = BandRows(out->spec(), out->format_name());
       std::vector<float> band(size_t(std::min(bandRows, window.height) * window.width * n));
       const Rect covered = window.Intersection(frame);
       for (int64_t y0 = window.y; y0 < window.y + window.height; y0 += bandRows) {
         const int64_t y1 = std::min(y0 + bandRows, window.y + window.height);
         if (!(covered == window)) std::fill(band.begin(), band.end(), 0.0f);
-        for (int64_t y = std::max(y0, covered.y); y < std::min(y1, covered.y + covered.height);
-             ++y) {
-          float* dst = &band[size_t(((y - y0) * window.width + (covered.x - window.x)) * n)];
-          for (int64_t x = covered.x; x < covered.x + covered.width; ++x, dst += n) {
-            const float* g1 = result.Group1(int32_t(x - frame.x), int32_t(y - frame.y));
-            const float* g2 = result.FurtherCount() > 0
-                                  ? result.Group2(int32_t(x - frame.x), int32_t(y - frame.y))
-                                  : nullptr;
-            for (int c = 0; c < n; ++c)
-              dst[c] = channels[c].slot >= 0 ? g1[channels[c].slot] : g2[channels[c].further];
+        auto gather = [&](int64_t from, int64_t to) {
+          for (int64_t y = from; y < to; ++y) {
+            float* dst = &band[size_t(((y - y0) * window.width + (covered.x - window.x)) * n)];
+            for (int64_t x = covered.x; x < covered.x + covered.width; ++x, dst += n) {
+              const float* g1 = result.Group1(int32_t(x - frame.x), int32_t(y - frame.y));
+              const float* g2 = result.FurtherCount() > 0
+                                    ? result.Group2(int32_t(x - frame.x), int32_t(y - frame.y))
+                                    : nullptr;
+              for (int c = 0; c < n; ++c)
+                dst[c] = channels[c].slot >= 0 ? g1[channels[c].slot] : g2[channels[c].further];
+            }
           }
-        }
+        };
+        OIIO::parallel_for_range(std::max(y0, covered.y), std::min(y1, covered.y + covered.height),
+                                 gather);
         if (!out->write_scanlines(int(y0), int(y1), 0, OIIO::TypeDesc::FLOAT, band.data()))
           return why = out->geterror(), false;
       }

@@ -109,15 +109,17 @@ inline void MapRow4(const float* in, float* out, int32_t width, Change& change) 
 // record, changed in place by `change`, and written. `dst` must be at least
 // as large as `src`.
 //
-// When both images have the common layout and `change` takes any record
-// (`[](auto& px)`), it is given a FltPixel4 that lives in registers, and large
-// results are written past the cache, as a plain copy writes them.
+// When `change` takes any record (`[](auto& px)`), it cannot see or touch
+// the further channels: it is given a FltPixel4 that lives in registers, the
+// further channels are copied row by row as they are, and large results are
+// written past the cache, as a plain copy writes them.
 template <typename Change>
 void MapPixels(const Image* src, Image* dst, Change&& change) {
   const int32_t width = src->Width(), height = src->Height();
   if constexpr (std::is_invocable_v<Change&, FltPixel4&>) {
-    if (src->FurtherCount() == 0 && dst->FurtherCount() == 0) {
+    if (src->FurtherCount() == dst->FurtherCount()) {
       const bool stream = size_t(width) * size_t(height) * sizeof(FltPixel4) >= StreamingBytes;
+      const size_t furtherBytes = size_t(width) * size_t(src->FurtherCount()) * sizeof(float);
       for (int32_t y = 0; y < height; ++y) {
         const float* in = src->Group1(0, y);
         float* out = dst->Group1(0, y);
@@ -125,6 +127,7 @@ void MapPixels(const Image* src, Image* dst, Change&& change) {
           MapRow4<true>(in, out, width, change);
         else
           MapRow4<false>(in, out, width, change);
+        if (furtherBytes > 0) std::memcpy(dst->Group2(0, y), src->Group2(0, y), furtherBytes);
       }
       if (stream) _mm_sfence();
       return;
