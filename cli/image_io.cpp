@@ -20,7 +20,9 @@ const ImageFileFunctions& Functions() {
     const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
     const std::string path =
         (exe.parent_path() / ".." / "lib" / "libvexlanimageio.so").lexically_normal().string();
-    void* library = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    // Bound lazily: of the image library's many functions a run calls few,
+    // and binding them all up front costs what a small frame costs.
+    void* library = dlopen(path.c_str(), RTLD_LAZY | RTLD_LOCAL);
     if (!library) {
       const char* why = dlerror();
       failure = "cannot load the image file library " + path + ": " + (why ? why : "");
@@ -59,3 +61,12 @@ void WriteFloatImage(const FloatImage& img, const std::string& path) {
 }
 
 void LimitImageFileThreads(int threads) { Functions().limitThreads(threads); }
+
+std::future<void> LoadImageFilesAhead() {
+  return std::async(std::launch::async, [] {
+    try {
+      Functions();
+    } catch (const CliError&) {
+    }
+  });
+}

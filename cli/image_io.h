@@ -26,6 +26,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <future>
 #include <memory>
 #include <string>
 #include <utility>
@@ -128,6 +129,11 @@ struct FloatImage {
 // Writes the channels as they are, atomically like WriteImageFile: EXR as
 // 32-bit float, other formats converted by OpenImageIO. Throws RunError.
 void WriteFloatImage(const FloatImage& img, const std::string& path);
+
+// Starts loading the image file library on a thread of its own, so that it
+// loads while the caller does other work; a failure to load is reported by
+// the first function that needs it.
+std::future<void> LoadImageFilesAhead();
 
 // Bounds the threads the image library starts of its own (to read and write
 // the chunks of an EXR file, say) to `threads`; 0 lets it take one per core.

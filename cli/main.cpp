@@ -9,6 +9,7 @@
 // Exit status: 0 when all went well, 1 when a file or a render failed, 2 for
 // a bad command line.
 #include <CLI/CLI.hpp>
+#include <future>
 #include <iostream>
 
 #include "cli/demo_runner.h"
@@ -138,8 +139,11 @@ int main(int argc, char** argv) {
     if (render->count("--threads")) command.threads = threads;
     return command;
   };
-  if (*render)
+  if (*render) {
+    // The image library loads while the module does.
+    const std::future<void> files = LoadImageFilesAhead();
     return WithModule(plugin, [&] { return RunRender(renderCommand(), std::cout, std::cerr); });
+  }
   if (*farm) {
     // The render half of a farm command goes through the render command's
     // own parser: the farm takes every option that render takes.
