@@ -347,16 +347,23 @@ int FramesInFlight(const RenderPlan& plan, const std::optional<int>& threads) {
   return int(std::clamp<double>(std::floor(plan.memoryBudget / bytes), 1.0, byThreads));
 }
 
-// Why a frame failed, as the run reports it.
-std::string FailureText(const std::string& tool) {
+// Why the exception in flight failed the run, as the run reports it, and
+// the exit status it gives.
+struct Failure {
+  std::string text;
+  int status;
+};
+Failure CurrentFailure(const std::string& tool) {
   try {
     throw;
   } catch (const CliError& e) {
-    return e.what();
+    return {e.what(), e.Status()};
   } catch (const std::bad_alloc&) {
-    return "out of memory while rendering " + tool;
+    return {"out of memory while rendering " + tool, ExitFailed};
   } catch (const std::exception& e) {
-    return "the render of " + tool + " failed: " + e.what();
+    return {"the render of " + tool + " failed: " + e.what(), ExitFailed};
+  } catch (...) {
+    return {"the render of " + tool + " failed", ExitFailed};
   }
 }
 
@@ -392,7 +399,7 @@ int RunRender(const RenderCommand& command, std::ostream& out, std::ostream& err
             return RenderFrame(*tools[worker], plan, frame);
           } catch (...) {
             FrameResult failure;
-            failure.error = FailureText(command.tool);
+            failure.error = CurrentFailure(command.tool).text;
             return failure;
           }
         },
@@ -427,14 +434,8 @@ int RunRender(const RenderCommand& command, std::ostream& out, std::ostream& err
     return ExitOk;
   } catch (...) {
     if (midLine) err << "\n";
-    int status = ExitFailed;
-    try {
-      throw;
-    } catch (const CliError& e) {
-      status = e.Status();
-    } catch (...) {
-    }
-    err << "vexlan: " << context << FailureText(command.tool) << "\n";
-    return status;
+    const Failure failure = CurrentFailure(command.tool);
+    err << "vexlan: " << context << failure.text << "\n";
+    return failure.status;
   }
 }
