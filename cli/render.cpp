@@ -52,6 +52,8 @@ std::string CaseHint(const Operator& tool, const std::string& id) {
   return "";
 }
 
+}  // namespace
+
 const Input& ImageInputOf(const Operator& tool, const Registry& reg, const std::string& id) {
   const Input* in = tool.FindInput(id);
   const std::string name = ToolName(reg);
@@ -98,6 +100,8 @@ std::string ChosenOption(const Input& in, const std::string& id, const std::stri
   throw UsageError("--set " + id + ": " + id + " has no option " + Quoted(value) + hint +
                    "; valid options, letter for letter: " + valid);
 }
+
+namespace {
 
 // Lets go of every connected image when the frame is over, however it ends.
 class ConnectedImages {

@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "cli/arguments.h"
-#include "host/render.h"
 #include "cli/image_io.h"
+#include "host/render.h"
 
 class Registry;
 
@@ -66,6 +66,15 @@ struct RenderPlan {
   double maxPixels = 1e9;
   double memoryBudget = 0;  // bytes
 };
+
+// The tool's input `id` as --input and --set check it: an image input, or
+// an input that takes a value. `probe` is an object of the tool `reg`
+// registers. Throws UsageError naming the inputs that would be valid.
+const Input& ImageInputOf(const Operator& probe, const Registry& reg, const std::string& id);
+const Input& SettableInputOf(const Operator& probe, const Registry& reg, const std::string& id);
+// `value` when it is one of the multi-choice input's option texts, letter
+// for letter; else UsageError listing them.
+std::string ChosenOption(const Input& in, const std::string& id, const std::string& value);
 
 // Throws UsageError naming what is wrong with the command and what would
 // be valid.
