@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "frame/tool.h"
+#include "host/render.h"
 
 // Reads the bytes front to back; past the end every read gives zeros, so any
 // prefix of an input is an input too.
@@ -56,6 +57,11 @@ struct ImageSnapshot {
   bool operator==(const ImageSnapshot&) const = default;
 };
 ImageSnapshot Snapshot(const Image& img);
+
+// Sets the tool's inputs up as the bytes choose, in creation order: each
+// number and option, and each image input connected to a new hostile image,
+// to one made before, or (when optional) to nothing. Returns the images.
+std::vector<ImagePtr> SetUpFromBytes(Operator& tool, ByteStream& in);
 
 // Renders the tool as it is set up, on one worker and then on `threads`, and
 // checks the promises above. Returns what broke, or an empty text.
