@@ -209,7 +209,7 @@ ArrayImage CheckArray(const std::string& id, const py::handle& value, const py::
   in.half = type.equal(py::dtype("float16"));
   if (!in.half && !type.equal(py::dtype::of<float>()))
     throw py::type_error(what + ": expected a float32 or float16 array, got " +
-                         type.attr("name").cast<std::string>() +
+                         std::string(py::str(py::object(type))) +
                          " (convert it with .astype(numpy.float32))");
   if (a.ndim() != 2 && a.ndim() != 3)
     throw py::value_error(what + ": expected an array of shape (height, width) or (height, " +
@@ -220,6 +220,11 @@ ArrayImage CheckArray(const std::string& id, const py::handle& value, const py::
   if (in.height > INT32_MAX || in.width > INT32_MAX)
     throw py::value_error(what + ": an image is at most 2147483647 pixels each way, got shape " +
                           ShapeText(a));
+  // The command's default limit: an image that size takes 16 GB at least.
+  if (double(in.height) * double(in.width) > 1e9)
+    throw py::value_error(what + ": " + std::to_string(in.width) + " x " +
+                          std::to_string(in.height) +
+                          " pixels is more than the limit of 1e9 pixels an image may have");
   if (in.channels < 1 || in.channels > MaxChannels)
     throw py::value_error(what + ": expected 1 to " + std::to_string(int(MaxChannels)) +
                           " channels, got shape " + ShapeText(a));

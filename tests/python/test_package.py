@@ -87,6 +87,8 @@ def test_errors_read_as_the_command_reads_them(ramp):
     ([[0.0]], TypeError, "expected a numpy array, got list"),
     (np.zeros((2, 4, 4, 4), np.float32), ValueError, "got shape \\(2, 4, 4, 4\\)"),
     (np.zeros((4, 4, 0), np.float32), ValueError, "expected 1 to 128 channels"),
+    (np.broadcast_to(np.float32(0), (40000, 40000)), ValueError, "more than the limit of 1e9"),
+    (np.zeros((4, 4), ">f4"), TypeError, "got >f4"),
     ((np.zeros((4, 4, 3), np.float32), ["R", "G"]), ValueError, "2 channel names for an array of 3"),
 ])
 def test_arrays_of_the_wrong_kind_are_refused(image, error, text):
