@@ -37,6 +37,7 @@ tool renders), a render with another limit waits for those.
 
 import atexit
 import collections
+import functools
 import os
 
 from . import _vexlan
@@ -144,10 +145,15 @@ class Tool:
         return f"vexlan.Tool({self.registry_id!r})"
 
 
+@functools.lru_cache(maxsize=None)
+def _image_ids(tool):
+    return frozenset(i.id for i in info(tool) if i.kind == "image")
+
+
 def render(tool, images=None, values=None, threads=None, **kwargs):
     """Renders a tool once: images and values by input ID, or as keywords
     (each keyword goes where its ID belongs). Returns a Result."""
-    image_ids = {i.id for i in info(tool) if i.kind == "image"}
+    image_ids = _image_ids(tool)
     image_kwargs = {k: v for k, v in kwargs.items() if k in image_ids}
     value_kwargs = {k: v for k, v in kwargs.items() if k not in image_ids}
     return Tool(tool, values, **value_kwargs)(images, threads, **image_kwargs)
