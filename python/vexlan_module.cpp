@@ -241,7 +241,11 @@ ArrayImage CheckArray(const std::string& id, const py::handle& value, const py::
     for (int64_t c = 0; c < in.channels; ++c)
       channelNames.push_back(c < 4 ? rgba[c] : "C" + std::to_string(c));
   } else {
-    channelNames = names.cast<std::vector<std::string>>();
+    try {
+      channelNames = names.cast<std::vector<std::string>>();
+    } catch (const py::cast_error&) {
+      throw py::type_error(what + ": expected the channel names as a list of texts");
+    }
     if (int64_t(channelNames.size()) != in.channels)
       throw py::value_error(what + ": " + std::to_string(channelNames.size()) +
                             " channel names for an array of " + std::to_string(in.channels) +

@@ -90,6 +90,7 @@ def test_errors_read_as_the_command_reads_them(ramp):
     (np.broadcast_to(np.float32(0), (40000, 40000)), ValueError, "more than the limit of 1e9"),
     (np.zeros((4, 4), ">f4"), TypeError, "got >f4"),
     ((np.zeros((4, 4, 3), np.float32), ["R", "G"]), ValueError, "2 channel names for an array of 3"),
+    ((np.zeros((4, 4, 2), np.float32), [1, 2]), TypeError, "channel names as a list of texts"),
 ])
 def test_arrays_of_the_wrong_kind_are_refused(image, error, text):
     with pytest.raises(error, match=text):
