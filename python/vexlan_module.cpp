@@ -14,8 +14,8 @@
 // each plan keeps a pool of them, one per render in flight.
 //
 // Lifetime. The module is loaded once. At interpreter exit `_unload` waits for
-// renders in flight, destroys every tool object and closes the module; a plan
-// used after that refuses to render.
+// the calls in flight (a render on a daemon thread included), destroys every
+// tool object and closes the module; a plan used after that refuses to render.
 #include <oneapi/tbb/parallel_for.h>
 #include <oneapi/tbb/task_arena.h>
 #include <pybind11/numpy.h>
@@ -28,7 +28,6 @@
 #include <map>
 #include <memory>
 #include <mutex>
-#include <optional>
 #include <set>
 #include <string>
 #include <vector>
