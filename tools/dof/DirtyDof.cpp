@@ -65,25 +65,40 @@ class DirtyDof : public ThreadedOperator {
     // The rows write red, green, blue and alpha of every pixel; only the
     // further channels are left to clear, on the calling thread.
     if (result_->FurtherCount() > 0) result_->Fill(0, 0, 0, 0);
+    if (blurSwitch_ != 0.0) {
+      const int64_t depthPixels = int64_t(depth_->Width()) * depth_->Height();
+      sampleDepths_.resize(depthPixels > 0 ? depthPixels : 1);
+      if (depthPixels == 0) WorkOutSampleDepth(0, EdgeReader(depth_).At<int64_t>(0, 0));
+      phase_ = Phase::SampleDepths;
+      DoMultiProcess(req, depth_->Width() > 0 ? depth_->Height() : 0);
+    }
+    phase_ = Phase::Pixels;
     DoMultiProcess(req, source_->Height());
     output_->Set(req, result_);
   }
 
   void ProcessChunk(Request*, int chunk) override {
     const int32_t y = chunk;
+    if (phase_ == Phase::SampleDepths) {
+      const float* px = EdgeReader(depth_).Row(y);
+      const int64_t first = int64_t(y) * depth_->Width();
+      for (int32_t x = 0; x < depth_->Width(); ++x, px += 4) WorkOutSampleDepth(first + x, px);
+      return;
+    }
     const EdgeReader source(source_), depth(depth_);
     const float* centre = source.Row(y);
     float* out = reinterpret_cast<float*>(result_->RowTable(1)[y]);
+    if (blurSwitch_ == 0.0) {
+      for (int32_t x = 0; x < source.Width(); ++x, out += 4) {
+        const float b = static_cast<float>(Diameter(PixelDepth(depth.At<int64_t>(x, y))));
+        out[0] = out[1] = out[2] = out[3] = b;
+      }
+      return;
+    }
     for (int32_t x = 0; x < source.Width(); ++x, centre += 4, out += 4) {
       // Z is read at the pixel's own place; a Z smaller than the source
       // repeats its edge pixels rather than reading past them.
-      const float z = PixelDepth(depth.At<int64_t>(x, y));
-      if (blurSwitch_ == 0.0) {
-        const float b = static_cast<float>(Diameter(z));
-        out[0] = out[1] = out[2] = out[3] = b;
-        continue;
-      }
-      RenderPixel(x, y, z, centre, source, depth, out);
+      RenderPixel(x, y, PixelDepth(depth.At<int64_t>(x, y)), centre, source, out);
     }
   }
 
@@ -107,6 +122,23 @@ class DirtyDof : public ThreadedOperator {
     return {ky * maxOffset, kx * maxOffset};
   }
 
+  // What a sample needs of a depth pixel is worked out once per render, not
+  // once for every sample that reads it: how far it lies (for the nearer
+  // test) and the radius of its blur disc in pixels, where one acceptable
+  // blur circle is one pixel.
+  void WorkOutSampleDepth(int64_t index, const float* bgra) {
+    const float zs = PixelDepth(bgra);
+    sampleDepths_[index] = {(Diameter(zs) / coc_) * 0.5, std::fabs(zs)};
+  }
+
+  // The index of the depth pixel that a sample at (sx, sy) reads: the nearest
+  // edge pixel outside the pass, the one entry of an empty pass.
+  int64_t SampleIndex(double sx, double sy) const {
+    const int32_t w = depth_->Width(), h = depth_->Height();
+    if (w == 0 || h == 0) return 0;
+    return int64_t(EdgeIndex(sy, h)) * w + EdgeIndex(sx, w);
+  }
+
   void DrawPattern() {
     pattern_.clear();
     const int64_t count = 2 * int64_t(sampleCount_ > 0 ? sampleCount_ : 0);
@@ -117,36 +149,25 @@ class DirtyDof : public ThreadedOperator {
   }
 
   void RenderPixel(int32_t x, int32_t y, float z, const float* centre, const EdgeReader& source,
-                   const EdgeReader& depth, float* out) const {
+                   float* out) const {
     float sum[4] = {centre[0], centre[1], centre[2], centre[3]};
-    const float alpha = centre[ChanA];
-    double weight = alpha + 0.0;  // the centre counts once, whatever its alpha
+    double weight = centre[ChanA] + 0.0;  // the centre counts once, whatever its alpha
     const double zc = std::fabs(z);
 
-    auto addCentre = [&] {
-      for (int c = 0; c < 4; ++c) sum[c] += centre[c];
-      if (alpha > 0) weight += alpha;
-    };
     const Offset* offsets = pattern_.data();  // this pixel's offsets, in order
     auto runPass = [&](bool nearerOnly) {
       for (int32_t i = 0; i < sampleCount_; ++i) {
         const Offset o = *offsets++;
         const double sy = o.dy + y, sx = o.dx + x;
-        const float zs = PixelDepth(depth.At(sx, sy));
-        if (nearerOnly && zc <= std::fabs(zs)) {
-          addCentre();
-          continue;
-        }
-        // The blur disc in pixels: one acceptable blur circle is one pixel.
-        const double radius = (Diameter(zs) / coc_) * 0.5;
+        const SampleDepth& d = sampleDepths_[SampleIndex(sx, sy)];
         const double distance = std::sqrt((y - sy) * (y - sy) + (x - sx) * (x - sx));
-        if (radius > distance) {
-          const float* s = source.At(sx, sy);
-          for (int c = 0; c < 4; ++c) sum[c] += s[c];
-          if (s[ChanA] > 0) weight += s[ChanA];
-        } else {
-          addCentre();
-        }
+        // A sample whose blur disc reaches the pixel lends its colour, unless
+        // only nearer samples count and it is not nearer; else the centre
+        // counts once more.
+        const bool lends = !(nearerOnly && zc <= d.depth) && d.radius > distance;
+        const float* p = lends ? source.At(sx, sy) : centre;
+        for (int c = 0; c < 4; ++c) sum[c] += p[c];
+        weight += p[ChanA] > 0 ? p[ChanA] : 0.0;  // the weight is never -0, so adding 0 keeps it
       }
     };
     // The zones are tested one after another: with an unbounded far limit
@@ -186,6 +207,12 @@ class DirtyDof : public ThreadedOperator {
   double farLimit_ = 0;  // 0 when unbounded
   double maxOffset_ = 0;
   std::vector<Offset> pattern_;
+  struct SampleDepth {
+    double radius;  // of the blur disc, in pixels
+    float depth;    // |z|
+  };
+  std::vector<SampleDepth> sampleDepths_;  // one per depth pixel
+  enum class Phase { SampleDepths, Pixels } phase_ = Phase::Pixels;
 };
 
 extern constinit const ToolRecord DirtyDofRecord = {

@@ -4,8 +4,10 @@
 // per-pixel random vector and sums how far each lies in front of the pixel's
 // normal, attenuated by distance. The result is a grey occlusion value
 // (0 open, larger more hidden) in red, green, blue and alpha.
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <vector>
 
 #include "frame/tool.h"
 #include "tools/relight/occlusion.h"
@@ -35,6 +37,8 @@ class SSAO : public ThreadedOperator {
     values_.quality = PassGroups(NumberValue(quality_, req));
     normalsImage_ = ImageValue(normals_, req);
     positionImage_ = ImageValue(position_, req);
+    positionRows_ = positionImage_->RowTable(1);
+    TurnDirections();
 
     // Not cleared: the rows write every pixel.
     result_ = NewImage({{ImageLike, normalsImage_}});
@@ -77,12 +81,21 @@ class SSAO : public ThreadedOperator {
   }
 
   // The position pass's point at (u, v): the whole pixel there, the nearest
-  // edge pixel outside. Positions saturate before they become indices, so
-  // an infinite radius (a depth of 0) or a NaN reads an edge pixel.
+  // edge pixel outside, as the host's nearest-edge sampling finds it, read
+  // straight from the pass's rows. Positions saturate as 16.16 fixed point
+  // before they become indices, so an infinite radius (a depth of 0) or a
+  // NaN reads an edge pixel. A pass without pixels reads as 0.
   Vec3f PositionAt(double u, double v) const {
-    FltPixel px;
-    positionImage_->SamplePixelD(ToFixed(std::trunc(u)), ToFixed(std::trunc(v)), px);
-    return {px.R(), px.G(), px.B()};
+    const int32_t w = positionImage_->Width(), h = positionImage_->Height();
+    if (w == 0 || h == 0) return {0, 0, 0};
+    const int32_t x = std::clamp(ToFixed(std::trunc(u)) >> 16, 0, w - 1);
+    const int32_t y = std::clamp(ToFixed(std::trunc(v)) >> 16, 0, h - 1);
+    const float* p = PositionPixel(x, y);
+    return {p[ChanR], p[ChanG], p[ChanB]};
+  }
+
+  const float* PositionPixel(int32_t x, int32_t y) const {
+    return reinterpret_cast<const float*>(positionRows_[y]) + 4 * int64_t(x);
   }
 
   static constexpr double Pi = 3.14159265358979323846;
@@ -93,6 +106,18 @@ class SSAO : public ThreadedOperator {
     return {c * v.x - s * v.y, s * v.x + c * v.y};
   }
 
+  // The directions of every group, the same for every pixel: each further
+  // group turns the four directions on, so that 4·Q directions spread evenly
+  // around the pixel.
+  void TurnDirections() {
+    const int32_t groups = values_.quality;
+    directions_.clear();
+    directions_.reserve(4 * size_t(groups));
+    for (int32_t g = 0; g < groups; ++g)
+      for (Vec2d v : Directions)
+        directions_.push_back(g > 0 ? Turned(v, g * (Pi / 2) / groups) : v);
+  }
+
   float Occlusion(int32_t x, int32_t y, Vec3f n) const {
     const Vec3f p = PositionAt(x, y);
     const int first = Rand();
@@ -101,29 +126,37 @@ class SSAO : public ThreadedOperator {
     // The pattern shrinks with depth (blue of the position pass).
     const float rad = static_cast<float>(values_.radius / p.z);
 
+    // The samples' shares are worked out a batch at a time, apart from one
+    // another (so several at once), then added in the pattern's order.
+    constexpr int Batch = 16;
+    float qx[Batch], qy[Batch], qz[Batch];
+    double share[Batch];
+    int filled = 0;
     float ao = 0;
+    auto addBatch = [&] {
+      for (int i = 0; i < filled; ++i)
+        share[i] = OcclusionOf(p, n, {qx[i], qy[i], qz[i]}, values_.scale, values_.bias,
+                               values_.intensity);
+      for (int i = 0; i < filled; ++i) ao = static_cast<float>(ao + share[i]);
+      filled = 0;
+    };
     auto sample = [&](double dx, double dy) {
       const Vec3f q = PositionAt(x + dx, y + dy);
-      ao = static_cast<float>(ao +
-                              OcclusionOf(p, n, q, values_.scale, values_.bias, values_.intensity));
+      qx[filled] = q.x, qy[filled] = q.y, qz[filled] = q.z;
+      if (++filled == Batch) addBatch();
     };
-    const int32_t groups = values_.quality;
-    for (int32_t g = 0; g < groups; ++g) {
-      for (Vec2d v : Directions) {
-        // Each further group turns the four directions on, so that 4·Q
-        // directions spread evenly around the pixel.
-        if (g > 0) v = Turned(v, g * (Pi / 2) / groups);
-        const Vec2d r = Reflect(v, turn);
-        const Vec2d c1{r.x * rad, r.y * rad};
-        // About 45 degrees on; 0.707 as it stands.
-        const Vec2d c2{0.707 * c1.x - 0.707 * c1.y, 0.707 * c1.x + 0.707 * c1.y};
-        sample(c1.x * 0.25, c1.y * 0.25);
-        sample(c2.x * 0.5, c2.y * 0.5);
-        sample(c1.x * 0.75, c1.y * 0.75);
-        sample(c2.x, c2.y);
-      }
+    for (const Vec2d v : directions_) {
+      const Vec2d r = Reflect(v, turn);
+      const Vec2d c1{r.x * rad, r.y * rad};
+      // About 45 degrees on; 0.707 as it stands.
+      const Vec2d c2{0.707 * c1.x - 0.707 * c1.y, 0.707 * c1.x + 0.707 * c1.y};
+      sample(c1.x * 0.25, c1.y * 0.25);
+      sample(c2.x * 0.5, c2.y * 0.5);
+      sample(c1.x * 0.75, c1.y * 0.75);
+      sample(c2.x, c2.y);
     }
-    const int64_t passes = 4 * int64_t(groups);
+    if (filled > 0) addBatch();
+    const int64_t passes = 4 * int64_t(values_.quality);
     return static_cast<float>(ao / (double(passes) * 4.0));
   }
 
@@ -147,7 +180,9 @@ class SSAO : public ThreadedOperator {
   } values_;
   Image* normalsImage_ = nullptr;
   Image* positionImage_ = nullptr;
+  std::byte* const* positionRows_ = nullptr;
   Image* result_ = nullptr;
+  std::vector<Vec2d> directions_;
 };
 
 extern constinit const ToolRecord SSAORecord = {

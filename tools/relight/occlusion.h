@@ -47,9 +47,11 @@ inline double OcclusionOf(Vec3f p, Vec3f n, Vec3f q, double scale, double bias, 
   const Vec3f diff{q.x - p.x, q.y - p.y, q.z - p.z};
   const float length = std::sqrt(diff.x * diff.x + diff.y * diff.y + diff.z * diff.z);
   const float distance = static_cast<float>(length * scale);
-  Vec3f w = diff;
-  if (length != 0) w = {diff.x / length, diff.y / length, diff.z / length};
+  // Written without branches so that many samples are worked at once: a
+  // length of 0 divides by 1, which leaves the difference as it is.
+  const float divisor = length != 0 ? length : 1.0f;
+  const Vec3f w{diff.x / divisor, diff.y / divisor, diff.z / divisor};
   double t = static_cast<double>(n.x * w.x + n.y * w.y + n.z * w.z) - bias;
-  if (t < 0) t = 0;  // a t that is not a number stays so
+  t = t < 0 ? 0 : t;  // a t that is not a number stays so
   return (1.0 / (distance + 1.0)) * t * intensity;
 }
