@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "cli/errors.h"
-#include "cli/holds.h"
+#include "host/render.h"
 #include "host/registry.h"
 
 namespace {

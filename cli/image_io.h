@@ -32,7 +32,7 @@
 #include <utility>
 #include <vector>
 
-#include "cli/holds.h"
+#include "host/render.h"
 
 // A rectangle of absolute pixel positions.
 struct Rect {

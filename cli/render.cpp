@@ -113,12 +113,6 @@ class ConnectedImages {
   Operator& tool_;
 };
 
-const Output* MainOutput(const Operator& tool) {
-  for (const auto& out : tool.Outputs())
-    if (out->ID() == "Output") return out.get();
-  return tool.Outputs().empty() ? nullptr : tool.Outputs().front().get();
-}
-
 std::string NoImageMessage(const Operator& tool, const Registry& reg) {
   std::string message = ToolName(reg) + " set no image on its output";
   std::string missing;
@@ -308,10 +302,7 @@ FrameResult RenderFrame(Operator& tool, const RenderPlan& plan, int frame) {
       return img.release();
     });
 
-  const Output* output = MainOutput(tool);
-  Request request(frame);
-  tool.Process(&request);
-  ImagePtr result(output ? request.TakeResult(output) : nullptr);
+  ImagePtr result = RenderTool(tool, frame);
   if (!result) throw RunError(NoImageMessage(tool, *plan.tool));
   connected.Release();
 

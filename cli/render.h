@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "cli/arguments.h"
-#include "cli/holds.h"
+#include "host/render.h"
 #include "cli/image_io.h"
 
 class Registry;

@@ -12,6 +12,7 @@
 #include <optional>
 
 #include "frame/tools.h"
+#include "host/render.h"
 
 namespace {
 
@@ -66,13 +67,6 @@ constexpr int32_t MaxPixels = 256;
   std::abort();
 }
 
-struct ImageRelease {
-  void operator()(Image* img) const {
-    if (img) img->Recycle();
-  }
-};
-using ImageHold = std::unique_ptr<Image, ImageRelease>;
-
 // A value for one channel of one pixel: mode 0 fills the image with one
 // hostile value, mode 1 with a smooth ramp that looks like a render pass
 // (with one hostile pixel), mode 2 picks a hostile value per channel, mode 3
@@ -99,7 +93,7 @@ struct PixelSource {
   }
 };
 
-ImageHold HostileImage(ByteStream& in) {
+ImagePtr HostileImage(ByteStream& in) {
   int32_t width = Sides[in.Byte() % std::size(Sides)];
   int32_t height = Sides[in.Byte() % std::size(Sides)];
   if (width * height > MaxPixels) height = std::max(1, MaxPixels / width);
@@ -117,7 +111,7 @@ ImageHold HostileImage(ByteStream& in) {
   PixelSource source{in.Byte() % 4, Pixels[in.Byte() % std::size(Pixels)],
                      static_cast<int32_t>(in.Byte()), Pixels[in.Byte() % std::size(Pixels)]};
 
-  ImageHold img(NewImage(width, height, further));
+  ImagePtr img(NewImage(width, height, further));
   FltPixel px{};
   for (int32_t y = 0; y < height; ++y)
     for (int32_t x = 0; x < width; ++x) {
@@ -185,16 +179,14 @@ std::vector<uint64_t> ComputedFields(const Operator& tool) {
 }
 
 struct Render {
-  ImageHold result;
+  ImagePtr result;
   std::vector<uint64_t> fields;
 };
 
 Render RenderOnce(Operator& tool, int threads) {
   SetWorkerThreadLimit(threads);
-  Request req(0.0);
-  tool.Process(&req);
   Render render;
-  render.result.reset(req.TakeResult(tool.Outputs().at(0).get()));
+  render.result = RenderTool(tool);
   render.fields = ComputedFields(tool);
   return render;
 }
@@ -281,12 +273,11 @@ void FuzzTool(const ToolRecord& rec, const uint8_t* data, size_t size) {
   ByteStream in(data, size);
   RegistryList list;
   Registry registry(&list, TextID(rec.registryId), RegistrationTags(rec, nullptr, nullptr));
-  Operator* created = registry.Create();
-  if (!created) Fail(rec, "the factory gave no tool");
-  std::unique_ptr<Operator, void (*)(Operator*)> tool(created, [](Operator* op) { op->Recycle(); });
+  ToolPtr tool(registry.Create());
+  if (!tool) Fail(rec, "the factory gave no tool");
 
   // Settings in creation order; an image may be connected to two inputs.
-  std::vector<ImageHold> images;
+  std::vector<ImagePtr> images;
   for (const auto& input : tool->Inputs()) {
     switch (input->Kind()) {
       case InputKind::Number:

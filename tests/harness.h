@@ -12,14 +12,7 @@
 #include "frame/tool.h"
 #include "frame/tools.h"
 #include "host/host.h"
-
-struct ImageRelease {
-  void operator()(Image* img) const {
-    if (img) img->Recycle();
-  }
-};
-// One hold on an image, dropped when the pointer goes.
-using ImagePtr = std::unique_ptr<Image, ImageRelease>;
+#include "host/render.h"
 
 struct RGBA {
   float r, g, b, a;
@@ -103,9 +96,6 @@ class ToolHarness {
   explicit ToolHarness(const ToolRecord& rec)
       : registry_(&list_, TextID(rec.registryId), RegistrationTags(rec, nullptr, nullptr)),
         tool_(registry_.Create()) {}
-  ~ToolHarness() {
-    if (tool_) tool_->Recycle();
-  }
 
   Operator& Tool() { return *tool_; }
 
@@ -129,14 +119,10 @@ class ToolHarness {
   double Value(const char* id) { return In(id).NumberValue(); }
 
   // The image the tool set on its output, or null when it set none.
-  ImagePtr Render(double time = 0.0) {
-    Request req(time);
-    tool_->Process(&req);
-    return ImagePtr(req.TakeResult(tool_->Outputs().at(0).get()));
-  }
+  ImagePtr Render(double time = 0.0) { return RenderTool(*tool_, time); }
 
  private:
   RegistryList list_;
   Registry registry_;
-  Operator* tool_;
+  ToolPtr tool_;
 };

@@ -210,9 +210,9 @@ TEST(CameraTools, PassAlphaAndFurtherChannelsThroughAndNeedAnImage) {
       {"Z"}, [](int x, int y, int) { return float(x * 7 - y); });
   for (const ToolRecord* rec : CameraTools) {
     ToolHarness tool(*rec);
-    EXPECT_FALSE(tool.Render());  // no source: the fields update, no image is set
-    EXPECT_EQ(tool.Value("DoFN"), 7.524354090752879);
+    EXPECT_THROW(tool.Render(), MissingImages);
     ImagePtr out = tool.Connect("Input", src.get()).Render();
+    EXPECT_EQ(tool.Value("DoFN"), 7.524354090752879);
     ASSERT_EQ(out->FurtherCount(), 1);
     for (int y = 0; y < 2; ++y)
       for (int x = 0; x < 3; ++x) {

@@ -252,6 +252,47 @@ TEST(WorkerThreads, RunEveryChunkOnceWhateverTheLimit) {
   SetWorkerThreadLimit(0);
 }
 
+// Hands its pass on, untouched, and counts its renders.
+class PassOn : public Operator {
+ public:
+  PassOn() : Operator(nullptr, ScriptVal{}, TagList()) {
+    pass = AddInput(TextID("Pass"), TextID("Pass"), TagList{{DataType, TextID("Image")}});
+    AddInput(TextID("Map"), TextID("Map"), TagList{{DataType, TextID("Image")}, {Required, 0}});
+    out = AddOutput(TextID("Output"), TextID("Output"), TagList());
+  }
+  void Process(Request* req) override {
+    ++renders;
+    Image* img = static_cast<Image*>(pass->GetValue(req));
+    img->Use();
+    out->Set(req, img);
+  }
+  Input* pass;
+  Output* out;
+  int renders = 0;
+};
+
+TEST(RenderTool, RefusesAMissingRequiredImageBeforeTheToolRunsAndHandsBackTheResult) {
+  PassOn tool;
+  try {
+    RenderTool(tool);
+    ADD_FAILURE() << "rendered without its required image";
+  } catch (const MissingImages& e) {
+    EXPECT_EQ(e.Inputs(), std::vector<std::string>{"Pass"});
+    EXPECT_STREQ(e.what(), "the tool needs an image on Pass");
+  }
+  EXPECT_EQ(tool.renders, 0);
+
+  // The optional map stays unconnected; the result carries its own hold.
+  ImagePtr pass(NewImage(2, 1));
+  tool.pass->Connect(pass.get());
+  ImagePtr result = RenderTool(tool, 3.0);
+  EXPECT_EQ(result.get(), pass.get());
+  EXPECT_EQ(pass->Holders(), 3);  // ours, the input's and the result's
+  result.reset();
+  tool.pass->Connect(nullptr);
+  EXPECT_EQ(pass->Holders(), 1);
+}
+
 TEST(Generator, IsTheClassicSequenceAndPrivateToEachThread) {
   Srand(1);
   EXPECT_EQ(Rand(), 41);

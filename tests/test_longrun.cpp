@@ -61,16 +61,13 @@ TEST(LongRun, HundredCyclesOfLoadRenderUnloadLeaveTheClassListAsItWas) {
 
     const Registry* reg = ClassRegistry.Find(named.record->registryId);
     ASSERT_TRUE(reg);
-    Operator* tool = reg->Create();
+    ToolPtr tool(reg->Create());
     ASSERT_TRUE(tool);
     {
       std::vector<ImagePtr> images;
       ConnectRamps(*tool, images);
-      Request req(cycle);
-      tool->Process(&req);
-      ImagePtr result(req.TakeResult(tool->Outputs().at(0).get()));
-      EXPECT_TRUE(result);
-      tool->Recycle();  // drops the inputs' holds; ours go at the end of the block
+      EXPECT_TRUE(RenderTool(*tool, cycle));
+      tool.reset();  // drops the inputs' holds; ours go at the end of the block
     }
 
     ASSERT_EQ(dlclose(module), 0) << dlerror();

@@ -297,7 +297,7 @@ TEST(RelightTools, EmptyPassesFurtherChannelsAndASecondImageOfAnotherSize) {
       {"Z", "id"}, [](int x, int y, int c) { return float(100 * c + 10 * y + x); });
   for (const ToolCase& t : AllTools) {
     ToolHarness bare(*t.record);
-    EXPECT_FALSE(bare.Render()) << t.name;
+    EXPECT_THROW(bare.Render(), MissingImages) << t.name;
     ImagePtr empty(NewImage(4, 0));
     ImagePtr emptyOut = bare.Connect(t.pass, empty.get()).Render();
     ASSERT_TRUE(emptyOut) << t.name;

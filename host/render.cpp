@@ -1,0 +1,41 @@
+#include "host/render.h"
+
+#include "host/registry.h"
+
+namespace {
+
+std::string MissingText(const std::string& tool, const std::vector<std::string>& inputs) {
+  std::string text = tool + " needs an image on ";
+  for (size_t i = 0; i < inputs.size(); ++i) text += (i ? ", " : "") + inputs[i];
+  return text;
+}
+
+}  // namespace
+
+MissingImages::MissingImages(const std::string& tool, std::vector<std::string> inputs)
+    : std::runtime_error(MissingText(tool, inputs)), inputs_(std::move(inputs)) {}
+
+const Output* MainOutput(const Operator& tool) {
+  for (const auto& out : tool.Outputs())
+    if (out->ID() == "Output") return out.get();
+  return tool.Outputs().empty() ? nullptr : tool.Outputs().front().get();
+}
+
+std::vector<std::string> MissingRequiredImages(const Operator& tool) {
+  std::vector<std::string> missing;
+  for (const auto& in : tool.Inputs())
+    if (in->Kind() == InputKind::Image && in->IsRequired() && !in->IsConnected())
+      missing.emplace_back(in->ID().Text());
+  return missing;
+}
+
+ImagePtr RenderTool(Operator& tool, double time) {
+  if (std::vector<std::string> missing = MissingRequiredImages(tool); !missing.empty()) {
+    const Registry* reg = tool.GetRegistry();
+    throw MissingImages(reg && reg->Name() ? reg->Name() : "the tool", std::move(missing));
+  }
+  Request request(time);
+  tool.Process(&request);
+  const Output* output = MainOutput(tool);
+  return ImagePtr(output ? request.TakeResult(output) : nullptr);
+}
