@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "cli/arguments.h"
+#include "cli/files/image_io.h"
 #include "host/render.h"
-#include "cli/image_io.h"
 
 class Registry;
 

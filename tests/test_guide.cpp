@@ -18,8 +18,8 @@
 #include <string>
 #include <vector>
 
-#include "tests/harness.h"
-#include "tests/program.h"
+#include "testing/harness.h"
+#include "testing/program.h"
 
 namespace fs = std::filesystem;
 

@@ -1,4 +1,4 @@
-#include "fuzz/driver.h"
+#include "testing/hostile.h"
 
 #include <algorithm>
 #include <cctype>
