@@ -94,6 +94,49 @@ void BM_Fallof(benchmark::State& state, bool withMap) {
 BENCHMARK_CAPTURE(BM_Fallof, NoMap, false)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK_CAPTURE(BM_Fallof, WithMap, true)->Unit(benchmark::kMillisecond)->UseRealTime();
 
+// The screen-space ambient occlusion renders rows on worker threads: on the
+// 1920 x 1080 frame at one and at two threads (the argument), and at three
+// qualities on one thread.
+// A bumpy surface seen from the front: its position pass and its normals
+// encoded 0 .. 1.
+float Bump(float x, float y) { return 5 + std::sin(x * 0.02f) * std::cos(y * 0.03f); }
+
+const ImagePtr& BumpPosition() {
+  static ImagePtr img = MakeImage(HdWidth, HdHeight, [](int x, int y) {
+    return RGBA{x * 0.01f, y * 0.01f, Bump(x, y), 1};
+  });
+  return img;
+}
+
+const ImagePtr& BumpNormals() {
+  static ImagePtr img = MakeImage(HdWidth, HdHeight, [](int x, int y) {
+    const float dx = (Bump(x + 1, y) - Bump(x - 1, y)) / 0.02f;
+    const float dy = (Bump(x, y + 1) - Bump(x, y - 1)) / 0.02f;
+    const float len = std::sqrt(dx * dx + dy * dy + 1);
+    return RGBA{0.5f - dx / len / 2, 0.5f - dy / len / 2, 0.5f + 0.5f / len, 1};
+  });
+  return img;
+}
+
+void BM_SSAO(benchmark::State& state) {
+  ThreadLimit limit(state.range(0));
+  ToolHarness tool(SSAORecord);
+  tool.Set("Quality", 1)
+      .Connect("Normals", BumpNormals().get())
+      .Connect("Position", BumpPosition().get());
+  Measure(state, tool);
+}
+BENCHMARK(BM_SSAO)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_SSAOQuality(benchmark::State& state) {
+  ThreadLimit limit(1);
+  ToolHarness tool(SSAORecord);
+  tool.Set("Quality", double(state.range(0)));
+  tool.Connect("Normals", BumpNormals().get()).Connect("Position", BumpPosition().get());
+  Measure(state, tool);
+}
+BENCHMARK(BM_SSAOQuality)->Arg(1)->Arg(2)->Arg(4)->Unit(benchmark::kMillisecond)->UseRealTime();
+
 }  // namespace
 
 BENCHMARK_MAIN();

@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "cli/errors.h"
-#include "host/render.h"
 #include "host/registry.h"
+#include "host/render.h"
 
 namespace {
 

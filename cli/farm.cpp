@@ -18,7 +18,7 @@
 #include <regex>
 
 #include "cli/errors.h"
-#include "cli/image_io.h"
+#include "cli/files/image_io.h"
 
 extern char** environ;
 

@@ -12,7 +12,7 @@
 #include <future>
 #include <iostream>
 
-#include "cli/demo_runner.h"
+#include "cli/demo/demo.h"
 #include "cli/describe.h"
 #include "cli/errors.h"
 #include "cli/farm.h"

@@ -13,8 +13,8 @@
 #include <set>
 
 #include "cli/errors.h"
+#include "cli/files/image_io.h"
 #include "cli/frames.h"
-#include "cli/image_io.h"
 #include "cli/module.h"
 #include "host/registry.h"
 

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "cli/arguments.h"
-#include "cli/image_io.h"
+#include "cli/files/image_io.h"
 #include "host/render.h"
 
 class Registry;

@@ -1,11 +1,17 @@
 // The vocabulary a tool's constructor declares its inputs with, so that it
-// reads like the tool's table of inputs:
+// reads like the tool's table of inputs (here the depth divider's and the
+// falloff mask's):
 //
-//   Add(Label("ICI", "Devides Zdepth values to supress superwhites"));
-//   Add(Color("Zmax", "Pick Zmax from Remapped Z
-//   depth").Default(1.0).ColorGroup(1).ColorChannel(0)); Add(Slider("Fstop",
-//   "Fstop").LowerLimit(0.0).Default(2.8)); Add(Choice("Map Channel", "Multiply By Channel",
-//   {"Red", "Green"}, "Red")); Add(ImageInput("Input", "Input").MainInput(1));
+//   title_ = Add(*this, Label("ICI", "Devides Zdepth values to supress superwhites"));
+//   zmax_ = Add(*this, Color("Zmax", "Pick Zmax from Remapped Z depth")
+//                          .Default(1.0)
+//                          .ColorGroup(1)
+//                          .ColorChannel(0));
+//   intensity_ = Add(*this, Slider("Intensity", "Intensity").Default(1.0));
+//   mapChannel_ = Add(*this, Choice("Map Channel", "Multiply By Channel",
+//                                   {"Red", "Green", "Blue", "Luminance", "Alpha"}, "Luminance"));
+//   normals_ = Add(*this, ImageInput("Normals", "Normals").MainInput(1).Required());
+//   output_ = AddImageOutput(*this);
 //
 // Each kind starts the attribute list the host expects of it (data type and
 // control); every further call appends one attribute, in the order written.

@@ -1,23 +1,12 @@
-// The module's registrations. Loading the module builds them in this order,
-// which is the order the tools enter the host's class list; unloading
-// destroys them in reverse.
+// The module's registrations. Loading the module builds them in the order of
+// tools/tools.list, which is the order the tools enter the host's class
+// list; unloading destroys them in reverse.
 #include "frame/tools.h"
 
 namespace {
 
-ToolRegistration<FoCalc> focalc(FoCalcRecord);
-ToolRegistration<ZRemapper> zremapper(ZRemapperRecord);
-ToolRegistration<Normalizer> normalizer(NormalizerRecord);
-ToolRegistration<ClipMotionVectors> clipMotionVectors(ClipMotionVectorsRecord);
-ToolRegistration<Convolution> convolution(ConvolutionRecord);
-ToolRegistration<DirtyDof> dirtyDof(DirtyDofRecord);
-ToolRegistration<Relight> relight(RelightRecord);
-ToolRegistration<SimpleSpotlight> simpleSpotlight(SimpleSpotlightRecord);
-ToolRegistration<SSAO> ssao(SSAORecord);
-ToolRegistration<StereoSwitch> stereoSwitch(StereoSwitchRecord);
-ToolRegistration<UVpositioner> uvPositioner(UVpositionerRecord);
-ToolRegistration<UVunwrap> uvUnwrap(UVunwrapRecord);
-ToolRegistration<ZDevider> zDevider(ZDeviderRecord);
-ToolRegistration<Fallof> fallof(FallofRecord);
+#define VEXLAN_REGISTER_TOOL(Class) ToolRegistration<Class> Class##Registration(Class##Record);
+VEXLAN_TOOLS(VEXLAN_REGISTER_TOOL)
+#undef VEXLAN_REGISTER_TOOL
 
 }  // namespace

@@ -1,34 +1,12 @@
-// The records of the module's fourteen tools, each defined in its tool's file.
+// The records of the module's tools, each defined in its tool's file; the
+// tools themselves are listed in tools/tools.list.
 #pragma once
 
 #include "frame/tool.h"
+#include "frame/tool_list.h"
 
-class FoCalc;
-class ZRemapper;
-class Normalizer;
-class ClipMotionVectors;
-class Convolution;
-class DirtyDof;
-class Relight;
-class SimpleSpotlight;
-class SSAO;
-class StereoSwitch;
-class UVpositioner;
-class UVunwrap;
-class ZDevider;
-class Fallof;
-
-extern const ToolRecord FoCalcRecord;
-extern const ToolRecord ZRemapperRecord;
-extern const ToolRecord NormalizerRecord;
-extern const ToolRecord ClipMotionVectorsRecord;
-extern const ToolRecord ConvolutionRecord;
-extern const ToolRecord DirtyDofRecord;
-extern const ToolRecord RelightRecord;
-extern const ToolRecord SimpleSpotlightRecord;
-extern const ToolRecord SSAORecord;
-extern const ToolRecord StereoSwitchRecord;
-extern const ToolRecord UVpositionerRecord;
-extern const ToolRecord UVunwrapRecord;
-extern const ToolRecord ZDeviderRecord;
-extern const ToolRecord FallofRecord;
+#define VEXLAN_DECLARE_TOOL(Class) \
+  class Class;                     \
+  extern const ToolRecord Class##Record;
+VEXLAN_TOOLS(VEXLAN_DECLARE_TOOL)
+#undef VEXLAN_DECLARE_TOOL

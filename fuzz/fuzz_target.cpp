@@ -4,7 +4,7 @@
 #include <cstdint>
 
 #include "frame/tools.h"
-#include "fuzz/driver.h"
+#include "testing/hostile.h"
 
 #ifndef VEXLAN_FUZZ_RECORD
 #error "VEXLAN_FUZZ_RECORD names the record of the tool to fuzz"

@@ -15,7 +15,7 @@
 #include <utility>
 #include <vector>
 
-#include "fuzz/driver.h"
+#include "testing/hostile.h"
 
 namespace fs = std::filesystem;
 

@@ -18,6 +18,7 @@
 // tool object and closes the module; a plan used after that refuses to render.
 #include <oneapi/tbb/parallel_for.h>
 #include <oneapi/tbb/task_arena.h>
+#include <pybind11/functional.h>
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
@@ -32,14 +33,14 @@
 #include <string>
 #include <vector>
 
-#include "cli/demo.h"
+#include "cli/demo/steps.h"
 #include "cli/errors.h"
+#include "cli/files/selection.h"
 #include "cli/module.h"
 #include "cli/render.h"
-#include "cli/selection.h"
-#include "fuzz/driver.h"
 #include "host/registry.h"
 #include "host/render.h"
+#include "testing/hostile.h"
 
 namespace py = pybind11;
 
@@ -727,11 +728,16 @@ PYBIND11_MODULE(_vexlan, m) {
   m.def("_demo_steps", [] {
     std::vector<DemoStep> steps;
     AddDofDemoSteps(steps);
-    AddThreadedDemoSteps(steps);
     AddRelightDemoSteps(steps);
     AddUtilityDemoSteps(steps);
     py::list list;
-    for (const DemoStep& s : steps) list.append(py::make_tuple(s.tool, s.output, s.inputs, s.sets));
+    // A step whose settings follow what earlier steps printed comes with a
+    // function of those fields ({output: {ID: value}}) that gives them.
+    for (const DemoStep& s : steps) {
+      py::object more = py::none();
+      if (s.setsFromPrinted) more = py::cpp_function(s.setsFromPrinted);
+      list.append(py::make_tuple(s.tool, s.output, s.inputs, s.sets, more));
+    }
     return list;
   });
 }

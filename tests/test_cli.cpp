@@ -1,16 +1,25 @@
 // End-to-end tests of the command-line host: the real vexlan program with
 // the real module, on small EXR files written into a temporary folder. The
 // commands of one test run at once: the program's start-up dominates them.
+// Then the frames of a sequence, rendered several at once.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <limits>
+#include <numeric>
+#include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
-#include "tests/program.h"
+#include "cli/frames.h"
+#include "testing/harness.h"
+#include "testing/program.h"
 
 namespace fs = std::filesystem;
 
@@ -249,6 +258,155 @@ TEST_F(CliTest, BadCommandLinesExitTwoNamingWhatIsValid) {
     for (const std::string& text : cases[i].said) EXPECT_TRUE(Holds(runs[i].err, text));
   }
   EXPECT_FALSE(fs::exists(out));
+}
+
+// ---------------------------------------------------------------------------
+// Frames of a sequence rendered several at once.
+
+// Frames of different lengths: frame f takes (f * 7 % 5) ms.
+void RenderFor(int frame) { std::this_thread::sleep_for(std::chrono::milliseconds(frame * 7 % 5)); }
+
+TEST(FramesInFlight, HandOnEveryFrameInOrderWithAtMostTheLimitAtOnceUpToTheFirstFailure) {
+  for (int inFlight : {1, 2, 3, 8})
+    for (bool failing : {false, true}) {
+      SCOPED_TRACE(std::to_string(inFlight) + " in flight" + (failing ? ", failing" : ""));
+      std::atomic<int> active{0}, most{0}, started{0};
+      std::vector<int> delivered;
+      int announced = -1;
+      std::string error;
+      try {
+        RenderFramesInOrder(
+            3, 62, inFlight,
+            [&](int worker, int frame) {
+              ++started;
+              const int now = ++active;
+              for (int seen = most; now > seen && !most.compare_exchange_weak(seen, now);) {
+              }
+              RenderFor(frame);
+              --active;
+              if (failing && (frame == 8 || frame == 10))
+                throw std::runtime_error("frame " + std::to_string(frame));
+              return std::make_pair(worker, frame * 10);
+            },
+            [&](int frame) { announced = frame; },
+            [&](int frame, std::pair<int, int> result) {
+              EXPECT_EQ(announced, frame);
+              EXPECT_EQ(result.second, frame * 10);
+              EXPECT_GE(result.first, 0);
+              EXPECT_LT(result.first, inFlight);
+              delivered.push_back(frame);
+            });
+      } catch (const std::runtime_error& e) {
+        error = e.what();
+      }
+      std::vector<int> expected(failing ? 5 : 60);
+      std::iota(expected.begin(), expected.end(), 3);
+      EXPECT_EQ(delivered, expected);
+      EXPECT_EQ(error, failing ? "frame 8" : "");  // the first failed frame, not a later one
+      EXPECT_EQ(announced, failing ? 8 : 62);
+      EXPECT_LE(most, inFlight);
+      EXPECT_EQ(active, 0);  // every frame in flight ended before the error came out
+      // No frame was started after the failure was seen.
+      EXPECT_LE(started, failing ? 6 + 4 * inFlight : 60);
+    }
+  // Up to the largest frame number.
+  const int last = std::numeric_limits<int>::max();
+  for (int inFlight : {1, 2}) {
+    std::vector<int> delivered;
+    RenderFramesInOrder(
+        last - 2, last, inFlight, [](int, int frame) { return frame; }, [](int) {},
+        [&](int frame, int) { delivered.push_back(frame); });
+    EXPECT_EQ(delivered, (std::vector<int>{last - 2, last - 1, last}));
+  }
+}
+
+TEST(FramesInFlight, RenderTogetherUpToTheLimit) {
+  // Frame 0 finishes only once frame 1 has started: it cannot with one
+  // frame at a time, and must with two.
+  std::atomic<bool> secondStarted{false};
+  bool overlapped = false;
+  RenderFramesInOrder(
+      0, 1, 2,
+      [&](int, int frame) {
+        if (frame == 1) secondStarted = true;
+        const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (frame == 0 && !secondStarted && std::chrono::steady_clock::now() < giveUp)
+          std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        if (frame == 0) overlapped = secondStarted;
+        return frame;
+      },
+      [](int) {}, [](int, int) {});
+  EXPECT_TRUE(overlapped);
+}
+
+// A three-channel float image file (alpha reads as 1), rows bottom up.
+void WritePfm(const fs::path& path, const Image* img) {
+  std::ofstream out(path, std::ios::binary);
+  out << "PF\n" << img->Width() << " " << img->Height() << "\n-1.0\n";
+  for (int y = img->Height() - 1; y >= 0; --y)
+    for (int x = 0; x < img->Width(); ++x) {
+      const RGBA c = PixelAt(img, x, y);
+      const float rgb[3] = {c.r, c.g, c.b};
+      out.write(reinterpret_cast<const char*>(rgb), sizeof rgb);
+    }
+}
+
+TEST(Threads, VexlanWritesTheSameFilesAndFieldsOnOneOrSeveralThreads) {
+  // Images and depths that differ from frame to frame, so that a frame
+  // written under another's number would show.
+  ScratchFolder scratch("vexlan-threads");
+  const fs::path dir = scratch.Path();
+  constexpr int w = 48, h = 32;
+  auto depth = [](int frame) {
+    return MakeImage(w, h, [=](int x, int y) {
+      const float d = 0.3f * frame + 0.4f * x + 0.1f * y;
+      return RGBA{d, d, d, 1};
+    });
+  };
+  for (int frame = 1; frame <= 3; ++frame) {
+    WritePfm(dir / ("image." + std::to_string(frame) + ".pfm"), NumberedImage(w, h, frame).get());
+    WritePfm(dir / ("depth." + std::to_string(frame) + ".pfm"), depth(frame).get());
+  }
+  WritePfm(dir / "kernel.pfm", MakeImage(5, 5, [](int x, int y) {
+                                 const float k = (x - 2) * (x - 2) + (y - 2) * (y - 2) <= 4;
+                                 return RGBA{k, k, k, 1};
+                               }).get());
+  Bumps bumps(w, h);
+  WritePfm(dir / "normal01.pfm", bumps.normals.get());
+  WritePfm(dir / "position.pfm", bumps.position.get());
+  const std::vector<std::vector<std::string>> renders = {
+      {"DirtyDof", "Image", "image.#.pfm", "Zdepth", "depth.#.pfm"},
+      {"Convolution", "Image", "image.#.pfm", "Kernel", "kernel.pfm"},
+      {"SSAO", "Normals", "normal01.pfm", "Position", "position.pfm"},
+      {"ZRemapper", "Input", "depth.#.pfm"}};
+  const char* threads[] = {"1", "3", "0"};
+  std::vector<Args> commands;
+  for (const auto& render : renders)
+    for (const char* n : threads) {
+      Args args = {
+          "render",    render[0], "--frames", "1-3",
+          "--threads", n,         "--output", (dir / (render[0] + "-" + n + ".#.exr")).string()};
+      for (size_t i = 1; i < render.size(); i += 2)
+        args.insert(args.end(), {"--input", render[i] + "=" + (dir / render[i + 1]).string()});
+      commands.push_back(Vexlan(args));
+    }
+  const std::vector<ProgramRun> runs = RunPrograms(commands, dir);
+  for (size_t r = 0; r < renders.size(); ++r) {
+    const std::string& tool = renders[r][0];
+    for (size_t t = 0; t < 3; ++t) {
+      ASSERT_EQ(runs[r * 3 + t].status, 0) << tool << ": " << runs[r * 3 + t].err;
+      EXPECT_EQ(runs[r * 3 + t].out, runs[r * 3].out) << tool << " on " << threads[t];
+    }
+    for (int frame = 1; frame <= 3; ++frame) {
+      const std::string file = std::string(".") + std::to_string(frame) + ".exr";
+      const std::string one = FileText(dir / (tool + "-1" + file));  // outputs carry no time stamp
+      EXPECT_FALSE(one.empty()) << tool;
+      EXPECT_TRUE(one == FileText(dir / (tool + "-3" + file))) << tool << " frame " << frame;
+      EXPECT_TRUE(one == FileText(dir / (tool + "-0" + file))) << tool << " frame " << frame;
+    }
+  }
+  EXPECT_EQ(Lines(runs[9].out).size(), 3u * 6u);  // the remapper's fields after each frame
+  EXPECT_NE(FileText(dir / "DirtyDof-1.1.exr"), FileText(dir / "DirtyDof-1.2.exr"));
 }
 
 }  // namespace

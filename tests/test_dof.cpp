@@ -1,4 +1,5 @@
-// The depth-of-field tools that map each pixel on its own.
+// The depth-of-field tools: those that map each pixel on its own, then the
+// blurs, which render their rows on worker threads.
 #include <gtest/gtest.h>
 
 #include <array>
@@ -10,11 +11,12 @@
 #include <tuple>
 #include <vector>
 
-#include "tests/harness.h"
+#include "testing/harness.h"
+#include "tools/dof/blur_support.h"
 
 namespace {
 
-TEST(ZDevider, DefaultLeavesEveryChannelAsItWasAndEmptyImagesStayEmpty) {
+TEST(ZDevider, DefaultLeavesEveryChannelAsItWas) {
   ImagePtr src = MakeImage(
       3, 2,
       [](int x, int y) {
@@ -31,9 +33,13 @@ TEST(ZDevider, DefaultLeavesEveryChannelAsItWasAndEmptyImagesStayEmpty) {
       EXPECT_EQ(FurtherAt(out.get(), x, y, 0), float(x * 10 + y));
       EXPECT_EQ(FurtherAt(out.get(), x, y, 1), float(x * 10 + y + 100));
     }
+}
+
+TEST(ZDevider, EmptyImagesStayEmpty) {
+  ToolHarness tool(ZDeviderRecord);
   for (auto [w, h] : {std::pair{0, 0}, std::pair{5, 0}, std::pair{0, 5}}) {
     ImagePtr empty(NewImage(w, h));
-    out = tool.Connect("Input", empty.get()).Render();
+    ImagePtr out = tool.Connect("Input", empty.get()).Render();
     ASSERT_TRUE(out);
     EXPECT_EQ(out->Width(), w);
     EXPECT_EQ(out->Height(), h);
@@ -259,7 +265,7 @@ TEST(ZRemapper, RemapsDepthToDistanceOutOfFocusWithBlueChoosingTheSide) {
   }
 }
 
-TEST(ZRemapper, UnboundedFarLimitKeepsEverythingBehindSharpAndThePlaneOfFocusCountsAsInFront) {
+TEST(ZRemapper, UnboundedFarLimitKeepsEverythingBehindSharp) {
   const float depths[] = {10, 61, 1e30f, 100, 70, 61, 61, 80, 90};  // the last on its own
   ImagePtr src = MakeImage(9, 1, [&](int x, int) { return RGBA{1, 2, depths[x], 1}; });
   ToolHarness tool(ZRemapperRecord);
@@ -269,12 +275,16 @@ TEST(ZRemapper, UnboundedFarLimitKeepsEverythingBehindSharpAndThePlaneOfFocusCou
             (RGBA{float(((60.0 - 1) + near) - 60), float(((60.0 - 2) + near) - 60),
                   float(((60.0 - 10) + near) - 60), 1}));
   for (int x = 1; x < 9; ++x) EXPECT_EQ(PixelAt(out.get(), x, 0), (RGBA{0, 0, 0, 1})) << x;
+}
+
+TEST(ZRemapper, APixelOnThePlaneOfFocusCountsAsInFront) {
   // Focused nearer than the focal length, the near limit lies beyond the
   // plane of focus, so the front and back formulas differ there. The plane
   // is a float, so that a pixel can sit exactly on it.
   const double s = 0.0078125;
   ImagePtr onPlane = ConstantImage(1, 1, {float(s), float(s), float(s), 1});
-  out = tool.Set("PlaneOfFocus", s).Connect("Input", onPlane.get()).Render();
+  ToolHarness tool(ZRemapperRecord);
+  ImagePtr out = tool.Set("PlaneOfFocus", s).Connect("Input", onPlane.get()).Render();
   const float want = float(((s - s) + tool.Value("DoFN")) - s);
   EXPECT_GT(want, 0.0f);
   EXPECT_EQ(PixelAt(out.get(), 0, 0), (RGBA{want, want, want, 1}));
@@ -298,6 +308,246 @@ TEST(ZRemapper, EveryLayoutGivesTheSameBitsForOddAndEvenWidths) {
             << width << " wide, scale " << scale << ", plane of focus " << planeOfFocus;
       }
   }
+}
+
+// ===========================================================================
+// The blurs, which render their rows on worker threads.
+
+constexpr float InfF = std::numeric_limits<float>::infinity();
+
+// A Z pass of one depth, but for one pixel.
+ImagePtr DepthImage(int w, int h, float depth, int atX = -1, int atY = -1, float there = 0) {
+  return MakeImage(w, h, [=](int x, int y) {
+    const float z = x == atX && y == atY ? there : depth;
+    return RGBA{z, z, z, 1};
+  });
+}
+
+// (x, y, 0, 1) at pixel (x, y): a blended pixel shows which pixels went in.
+ImagePtr CoordinateImage(int w, int h) {
+  return MakeImage(w, h, [](int x, int y) { return RGBA{float(x), float(y), 0, 1}; });
+}
+
+// ---------------------------------------------------------------------------
+// What the blurs share.
+
+TEST(BlurSupport, EdgeReaderPicksThePixelOfNearestEdgeSampling) {
+  ImagePtr img = CoordinateImage(5, 3);
+  EdgeReader reader(img.get());
+  for (double pos : {-40.0, -1.5, -0.99, 0.0, 0.7, 2.2, 4.99, 7.0, 1e300, -1e300, Inf, NaN}) {
+    FltPixel px;
+    img->SamplePixelD(ToFixed(std::trunc(pos)), ToFixed(std::trunc(pos / 2)), px);
+    const float* read = reader.At(pos, pos / 2);
+    EXPECT_EQ(read[ChanR], px.R()) << pos;
+    EXPECT_EQ(read[ChanG], px.G()) << pos;
+  }
+  EXPECT_EQ(reader.At<int64_t>(int64_t(1) << 40, -(int64_t(1) << 40))[ChanR], 4.0f);
+}
+
+// ---------------------------------------------------------------------------
+// DirtyDof. With the default camera the zone of sharpness runs from about
+// 7.524 m to 11.535 m. Seeded with 50, the first offsets (dy, dx) are
+// (-14.85, -7.35) and (1.5, 8.1): from pixel (20, 20) they fall on (12, 5)
+// and (28, 21), 16.6 and 8.2 pixels away.
+
+TEST(DirtyDof, BlurMapHoldsTheDiameterInEveryChannel) {
+  // f / N x f = 1000 and s - f = 1950 make b(z) = 1000 |d - 2000| / (1950 d).
+  ImagePtr src = ConstantImage(3, 1, {0.5f, 0.5f, 0.5f, 0.5f});
+  ImagePtr z = MakeImage(3, 1, [](int x, int) {
+    return x == 0 ? RGBA{3, 4, 5, 9} : x == 1 ? RGBA{1, 1, 1, 1} : RGBA{0, 0, 0, 1};
+  });
+  ToolHarness tool(DirtyDofRecord);
+  tool.Set("DoBlur", 0).Set("PlaneOfFocus", -2).Set("FocalLength", 50.9).Set("Fstop", 2.5);
+  ImagePtr out = tool.Connect("Image", src.get()).Connect("Zdepth", z.get()).Render();
+  const float at4 = float(2000.0 / 7800.0), at1 = float(1000.0 / 1950.0);
+  EXPECT_EQ(PixelAt(out.get(), 0, 0), (RGBA{at4, at4, at4, at4}));  // mean of r, g, b: 4 m
+  EXPECT_EQ(PixelAt(out.get(), 1, 0), (RGBA{at1, at1, at1, at1}));
+  EXPECT_EQ(PixelAt(out.get(), 2, 0), (RGBA{InfF, InfF, InfF, InfF}));
+  // A Z smaller than the source repeats its edge; an empty one reads as 0.
+  ImagePtr wide = ConstantImage(4, 2, {1, 1, 1, 1}), small = DepthImage(1, 1, 4),
+           empty(NewImage(0, 0));
+  out = tool.Connect("Image", wide.get()).Connect("Zdepth", small.get()).Render();
+  EXPECT_EQ(PixelAt(out.get(), 3, 1).r, at4);
+  out = tool.Connect("Zdepth", empty.get()).Render();
+  EXPECT_EQ(PixelAt(out.get(), 3, 1).r, InfF);
+}
+
+TEST(DirtyDof, OnlyTheCentreCountsWhenNothingNearerReachesIt) {
+  // Alphas 0.5, 0 and -0.5; only a positive one divides.
+  ImagePtr src = MakeImage(3, 1, [](int x, int) {
+    return RGBA{0.25f, 0.5f, 0.75f, 0.5f - 0.5f * x};
+  });
+  ToolHarness tool(DirtyDofRecord);
+  tool.Connect("Image", src.get());
+  const RGBA overAlpha{0.5f, 1.0f, 1.5f, 1.0f};
+  // In the zone of sharpness with everything at one depth: 1 + 20 centre terms.
+  ImagePtr sharp = DepthImage(3, 1, 9.0f);
+  ImagePtr out = tool.Connect("Zdepth", sharp.get()).Render();
+  EXPECT_EQ(PixelAt(out.get(), 0, 0), overAlpha);
+  EXPECT_EQ(PixelAt(out.get(), 1, 0), (RGBA{5.25f, 10.5f, 15.75f, 0.0f}));
+  // In the foreground with no samples, or limits that are not numbers.
+  ImagePtr near = DepthImage(3, 1, 1.0f);
+  tool.Connect("Zdepth", near.get());
+  const double cases[][2] = {{0, 0.98}, {-5, 0.98}, {20, 0}};  // samples, film gate scale
+  for (auto [samples, gate] : cases) {
+    tool.Set("cSamples", samples).Set("ApertureWidth", gate).Set("ApertureHeight", gate);
+    out = tool.Render();
+    EXPECT_EQ(PixelAt(out.get(), 0, 0), overAlpha) << samples << " " << gate;
+    EXPECT_EQ(PixelAt(out.get(), 2, 0), PixelAt(src.get(), 2, 0)) << samples << " " << gate;
+  }
+}
+
+TEST(DirtyDof, SamplesCountWhenTheirDiscReachesThePixel) {
+  // Pixel (20, 20) of a coordinate image; the depth is the same everywhere
+  // but at one pixel. Blended takes (12, 5); the centre alone is (20, 20).
+  const RGBA blended{16, 12.5f, 0, 1}, centre{20, 20, 0, 1};
+  const struct {
+    const char* what;
+    double planeOfFocus, doBlur;
+    float depth;
+    int atX, atY;
+    float there;
+    RGBA want;
+  } cases[] = {
+      {"foreground: a 19-pixel disc at 1 m reaches", 9.107735, 1, 1, -1, -1, 0, blended},
+      {"a sample in focus has almost no disc", 9.107735, 1, 1, 12, 5, 9.107735f, centre},
+      {"Do Blur that is not a number counts as on", 9.107735, NaN, 1, -1, -1, 0, blended},
+      {"background: nearer with a 41-pixel disc", 9.107735, 1, 50, 12, 5, 0.5f, blended},
+      {"background: depth 0, an infinite disc", 9.107735, 1, 50, 12, 5, 0, blended},
+      {"background: nearer but falling short", 9.107735, 1, 50, 12, 5, 2, centre},
+      {"background: as far as the pixel", 9.107735, 1, 50, -1, -1, 0, centre},
+      // Beyond the hyperfocal distance the far limit is 0: a pixel at 1 m
+      // runs the any-depth pass, then the nearer-only one.
+      {"unbounded far limit, level", 100, 1, 1, -1, -1, 0, {52.0f / 3, 15.0f, 0, 1}},
+      {"unbounded far limit, (28, 21) nearer", 100, 1, 1, 28, 21, 0.5f, {20.0f, 46.0f / 3, 0, 1}},
+  };
+  ImagePtr src = CoordinateImage(40, 40);
+  for (const auto& c : cases) {
+    ImagePtr z = DepthImage(40, 40, c.depth, c.atX, c.atY, c.there);
+    ToolHarness tool(DirtyDofRecord);
+    tool.Set("cSamples", 1).Set("PlaneOfFocus", c.planeOfFocus).Set("DoBlur", c.doBlur);
+    tool.Connect("Image", src.get()).Connect("Zdepth", z.get());
+    EXPECT_EQ(PixelAt(tool.Render().get(), 20, 20), c.want) << c.what;
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Convolution.
+
+TEST(Convolution, FullModeWeighsByKernelAndDividesByPositiveAlphas) {
+  // Kernel row 0 (on source row y + 2): 1 (alpha 1), 2 (alpha 2); row 1 (on
+  // row y + 1): 1 (alpha -1), 0.5 (alpha 0). Only alphas 1 and 2 weigh.
+  ImagePtr kernel = MakeImage(2, 2, [](int x, int y) {
+    const RGBA px[2][2] = {{{1, 1, 1, 1}, {2, 2, 2, 2}}, {{1, 1, 1, -1}, {0.5f, 0.5f, 0.5f, 0}}};
+    return px[y][x];
+  });
+  // Wide enough for whole blocks of pixels and an edge remainder; the
+  // further channel is not convolved.
+  ImagePtr src = NumberedImage(37, 4, 1, {"id"});
+  ToolHarness tool(ConvolutionRecord);
+  tool.Set("Sampling", 0).Connect("Image", src.get()).Connect("Kernel", kernel.get());
+  ImagePtr out = tool.Render();
+  // Inside: v(x, y + 2) + 2 v(x + 1, y + 2) + v(x, y + 1) + 0.5 v(x + 1, y + 1)
+  // = 29.5 + 4.5 (x + 3y), over 3; alpha 1 + 2 - 1 + 0 over 3.
+  for (int y = 0; y < 2; ++y)
+    for (int x = 0; x < 36; ++x) {
+      const double sum = 29.5 + 4.5 * (x + 3 * y);
+      EXPECT_EQ(PixelAt(out.get(), x, y),
+                (RGBA{float(sum / 3), float(2 * sum / 3), 0, float(2.0 / 3)}))
+          << x << "," << y;
+      EXPECT_EQ(FurtherAt(out.get(), x, y, 0), 0.0f);
+    }
+  // (36, 3): every tap repeats the corner pixel, v = 46.
+  EXPECT_EQ(PixelAt(out.get(), 36, 3), (RGBA{69, 138, 0, float(2.0 / 3)}));
+}
+
+TEST(Convolution, FastModeDrawsTheSameTapsWithRepetition) {
+  // Seeded with 50, six draws on a 2 x 2 kernel give (kx, ky) = (1, 1),
+  // (0, 0), (1, 0), (0, 0), (1, 0), (1, 0); pixel (0, 1) is never used.
+  ImagePtr kernel = MakeImage(2, 2, [](int x, int y) {
+    const float k[2][2] = {{1, 2}, {100, 4}};
+    return RGBA{k[y][x], k[y][x], k[y][x], k[y][x]};
+  });
+  ImagePtr src = NumberedImage(2, 3);
+  ToolHarness tool(ConvolutionRecord);
+  tool.Set("Samples", 6).Connect("Image", src.get()).Connect("Kernel", kernel.get());
+  // Source pixels (1, 1), (0, 2), (1, 2) hold v = 5, 7, 8:
+  // 4 x 5 + 1 x 7 + 2 x 8 + 1 x 7 + 2 x 8 + 2 x 8 over 4 + 1 + 2 + 1 + 2 + 2.
+  EXPECT_EQ(PixelAt(tool.Render().get(), 0, 0), (RGBA{float(82.0 / 12), float(164.0 / 12), 0, 1}));
+  // Three taps of a one-pixel kernel: the mean of one source pixel.
+  ImagePtr unit = ConstantImage(1, 1, {1, 1, 1, 1});
+  tool.Set("Samples", 3).Connect("Kernel", unit.get());
+  EXPECT_EQ(PixelAt(tool.Render().get(), 1, 0), PixelAt(src.get(), 1, 1));
+  // A count typed far past the slider is held at the largest count a
+  // render takes. Every tap reads (1, 2), v = 8.
+  ImagePtr even = ConstantImage(3, 2, {0.25f, 0.25f, 0.25f, 0.5f});
+  tool.Set("Samples", (1 << 20) + 1).Connect("Kernel", even.get());
+  EXPECT_EQ(PixelAt(tool.Render().get(), 1, 1), (RGBA{4, 8, 0, 1}));
+}
+
+TEST(Convolution, NoTapsDivideByZeroWeight) {
+  ImagePtr src = NumberedImage(3, 2), empty(NewImage(0, 3)),
+           unit = ConstantImage(1, 1, {1, 1, 1, 1});
+  const std::tuple<double, double, Image*> cases[] = {{0.0, 250.0, empty.get()},
+                                                      {1.0, 250.0, empty.get()},
+                                                      {1.0, 0.0, unit.get()},
+                                                      {1.0, -9.0, unit.get()},
+                                                      {NaN, NaN, unit.get()}};
+  for (auto [fast, samples, kernel] : cases) {
+    ToolHarness tool(ConvolutionRecord);
+    tool.Set("Sampling", fast).Set("Samples", samples);
+    ImagePtr out = tool.Connect("Image", src.get()).Connect("Kernel", kernel).Render();
+    const RGBA px = PixelAt(out.get(), 2, 1);
+    EXPECT_TRUE(std::isnan(px.r) && std::isnan(px.g) && std::isnan(px.b) && std::isnan(px.a))
+        << fast << " " << samples << ": " << px;
+  }
+}
+
+// One input gives one output, whatever the number of threads.
+
+// Colour that varies over the frame, with partial alphas.
+ImagePtr ThreadsSource(int w, int h) {
+  return MakeImage(w, h, [=](int x, int y) {
+    return RGBA{std::sin(x * 0.2f), float(y) / h, float((x * 7 + y * 3) % 11),
+                0.25f + (x % 4) * 0.25f};
+  });
+}
+
+// Depths in front of, inside and behind the zone of sharpness.
+ImagePtr EveryZone(int w, int h) {
+  return MakeImage(w, h, [](int x, int y) {
+    const float d = 0.3f + 0.25f * x + 0.1f * y;
+    return RGBA{d, d, d, 1};
+  });
+}
+
+TEST(DirtyDof, SameBytesOnOneOrEightThreads) {
+  ImagePtr src = ThreadsSource(96, 64), z = EveryZone(96, 64);
+  ToolHarness dof(DirtyDofRecord);
+  dof.Connect("Image", src.get()).Connect("Zdepth", z.get());
+  EXPECT_TRUE(SameBytesOnOneOrManyThreads(dof));
+}
+
+TEST(DirtyDof, TheBleedThresholdChangesNothing) {
+  ImagePtr src = ThreadsSource(96, 64), z = EveryZone(96, 64);
+  ToolHarness dof(DirtyDofRecord);
+  dof.Connect("Image", src.get()).Connect("Zdepth", z.get());
+  ImagePtr first = dof.Render();
+  for (double bleed : {0.5, 100.0})
+    EXPECT_TRUE(SameBytes(first.get(), dof.Set("BleedThreshold", bleed).Render().get())) << bleed;
+}
+
+TEST(Convolution, SameBytesOnOneOrEightThreadsInBothModes) {
+  ImagePtr src = ThreadsSource(96, 64);
+  ImagePtr kernel = MakeImage(7, 5, [](int x, int y) {
+    const float k = 1.0f / (1 + (x - 3) * (x - 3) + (y - 2) * (y - 2));
+    return RGBA{k, k, k, k};
+  });
+  ToolHarness fast(ConvolutionRecord), full(ConvolutionRecord);
+  fast.Connect("Image", src.get()).Connect("Kernel", kernel.get());
+  full.Set("Sampling", 0).Connect("Image", src.get()).Connect("Kernel", kernel.get());
+  EXPECT_TRUE(SameBytesOnOneOrManyThreads(fast));
+  EXPECT_TRUE(SameBytesOnOneOrManyThreads(full));
 }
 
 }  // namespace

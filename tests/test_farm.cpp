@@ -17,7 +17,7 @@
 #include <thread>
 #include <vector>
 
-#include "tests/program.h"
+#include "testing/program.h"
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;

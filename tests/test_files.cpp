@@ -10,9 +10,9 @@
 #include <vector>
 
 #include "cli/errors.h"
-#include "cli/image_io.h"
-#include "cli/selection.h"
-#include "tests/program.h"
+#include "cli/files/image_io.h"
+#include "cli/files/selection.h"
+#include "testing/program.h"
 
 namespace {
 

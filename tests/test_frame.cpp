@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/harness.h"
+#include "testing/harness.h"
 
 namespace {
 

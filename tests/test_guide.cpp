@@ -18,8 +18,8 @@
 #include <string>
 #include <vector>
 
-#include "tests/harness.h"
-#include "tests/program.h"
+#include "testing/harness.h"
+#include "testing/program.h"
 
 namespace fs = std::filesystem;
 
@@ -189,10 +189,10 @@ std::string Between(const std::string& cell, const std::string& mark) {
 }
 
 const ToolRecord* const Records[] = {
-    &FoCalcRecord,      &ZRemapperRecord,    &NormalizerRecord,   &ClipMotionVectorsRecord,
-    &ConvolutionRecord, &DirtyDofRecord,     &RelightRecord,      &SimpleSpotlightRecord,
-    &SSAORecord,        &StereoSwitchRecord, &UVpositionerRecord, &UVunwrapRecord,
-    &ZDeviderRecord,    &FallofRecord};
+#define VEXLAN_RECORD_OF(Class) &Class##Record,
+    VEXLAN_TOOLS(VEXLAN_RECORD_OF)
+#undef VEXLAN_RECORD_OF
+};
 
 TEST(GuidePages, EachToolHasAPageListingItsInputsInPageOrder) {
   const std::string index = FileText(Guide / "README.md");

@@ -8,7 +8,7 @@
 #include <set>
 #include <thread>
 
-#include "tests/harness.h"
+#include "testing/harness.h"
 
 namespace {
 

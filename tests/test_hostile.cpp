@@ -12,9 +12,9 @@
 #include <optional>
 #include <set>
 
-#include "fuzz/driver.h"
-#include "tests/harness.h"
-#include "tests/program.h"
+#include "testing/harness.h"
+#include "testing/hostile.h"
+#include "testing/program.h"
 
 namespace fs = std::filesystem;
 

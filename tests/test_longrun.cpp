@@ -6,9 +6,9 @@
 #include <algorithm>
 #include <filesystem>
 
-#include "fuzz/driver.h"
-#include "tests/harness.h"
-#include "tests/program.h"
+#include "testing/harness.h"
+#include "testing/hostile.h"
+#include "testing/program.h"
 
 namespace fs = std::filesystem;
 

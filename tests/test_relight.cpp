@@ -1,6 +1,7 @@
-// The relighting tools that render on the calling thread: the intuitive
-// relighter, the spot relighter and the falloff mask, and the pieces they
-// share.
+// The relighting tools: those that render on the calling thread (the
+// intuitive relighter, the spot relighter and the falloff mask, and the
+// pieces they share), then the screen-space ambient occlusion, which renders
+// its rows on worker threads.
 #include <gtest/gtest.h>
 
 #include <array>
@@ -9,8 +10,9 @@
 #include <limits>
 #include <vector>
 
-#include "tests/harness.h"
+#include "testing/harness.h"
 #include "tools/relight/channels.h"
+#include "tools/relight/occlusion.h"
 
 namespace {
 
@@ -128,19 +130,35 @@ ToolHarness& AimDown(ToolHarness& tool, double cone) {
   return tool.Set("Blue", 10).Set("LightConeSize", cone).Set("LightIntensity", 1);
 }
 
-TEST(SimpleSpotlight, FullOnTheAxisNoneAtRightAnglesOrBehindOrWithDefaultsAndTheConeNarrows) {
-  ImagePtr pass = Row({{0, 0, 0, 0.25f}, {10, 0, 10, 1}, {0, 0, 20, 1}, {0, 0, 10, 1}});
+// A pass of four points: one at the light, one at right angles to the
+// axis, one behind the light and one on the axis.
+ImagePtr SpotlightPass() {
+  return Row({{0, 0, 0, 0.25f}, {10, 0, 10, 1}, {0, 0, 20, 1}, {0, 0, 10, 1}});
+}
+
+TEST(SimpleSpotlight, DefaultsLightNothing) {
+  ImagePtr pass = SpotlightPass();
   ToolHarness tool(SimpleSpotlightRecord);
   tool.Connect("Position", pass.get());
   EXPECT_EQ(Pixels(tool.Render().get()), (std::vector<RGBA>(4, Grey(0))));
+}
+
+TEST(SimpleSpotlight, FullOnTheAxisNoneAtRightAnglesOrBehind) {
+  ImagePtr pass = SpotlightPass();
+  ToolHarness tool(SimpleSpotlightRecord);
+  tool.Connect("Position", pass.get());
   // The output's alpha is the light itself, not the pass's alpha; a point at
   // the light has no direction to it and gets no light.
   EXPECT_EQ(Pixels(AimDown(tool, 1).Render().get()),
             (std::vector<RGBA>{Grey(1), Grey(0), Grey(0), Grey(0)}));
+}
+
+TEST(SimpleSpotlight, OffTheAxisTheCosineIsRaisedToTheConeTimesIntensity) {
   // Points seen from the light at 60 degrees off the axis, along x and
   // along y: cos = 0.5, raised to the cone's exponent, times the intensity.
   const float off = static_cast<float>(2 * std::sin(M_PI / 3));
   ImagePtr offAxis = Row({{-off, 0, 9, 1}, {0, off, 9, 1}});
+  ToolHarness tool(SimpleSpotlightRecord);
   tool.Connect("Position", offAxis.get());
   ImagePtr out = AimDown(tool, 8).Render();
   for (int x : {0, 1}) ExpectGreyNear(out.get(), x, 0.00390625f);
@@ -399,6 +417,113 @@ TEST(RelightTools, EveryWalkGivesTheBitsOfASinglePixel) {
         }
       }
   }
+}
+
+// ---------------------------------------------------------------------------
+// SSAO.
+
+TEST(SSAOMath, NormalsTurnsAndOcclusionOfOneSample) {
+  const Vec3f zero = DecodeNormal(0.5f, 0.5f, 0.5f);  // stays zero, no division
+  EXPECT_TRUE(zero.x == 0 && zero.y == 0 && zero.z == 0);
+  const Vec2d r = RandomTurn(0, 32767);  // y from 0.45, x from almost 0.55
+  EXPECT_NEAR(r.x, std::sqrt(0.5), 1e-4);
+  EXPECT_NEAR(r.y, -std::sqrt(0.5), 1e-4);
+  const Vec3f p{1, 2, 3}, n{0, 0, 1};
+  // Along the normal at distance 3, scale 0.5, intensity 2: 2 / (1 + 1.5).
+  EXPECT_DOUBLE_EQ(OcclusionOf(p, n, {1, 2, 6}, 0.5, 0, 2), 0.8);
+  EXPECT_EQ(OcclusionOf(p, n, {1, 2, 0}, 1, 0, 1), 0.0);  // behind the surface
+  EXPECT_DOUBLE_EQ(OcclusionOf(p, n, {1, 2, 4}, 1, 0.25, 1), 0.75 / 2);
+  EXPECT_DOUBLE_EQ(OcclusionOf(p, n, p, 1, -0.25, 4), 1.0);  // the point itself
+  EXPECT_TRUE(std::isnan(OcclusionOf(p, n, {1, 2, 4}, 1, NaN, 1)));
+}
+
+// The occlusion of a bumpy surface seen from the front; further channel
+// "id" of pixel (x, y) holds 100 y + x.
+struct BumpySSAO {
+  Bumps bumps{12, 10, {"id"}};
+  ToolHarness tool{SSAORecord};
+  BumpySSAO() {
+    tool.Set("Intensity", 3).Set("SampleRad", 20);
+    tool.Connect("Normals", bumps.normals.get()).Connect("Position", bumps.position.get());
+  }
+};
+
+TEST(SSAO, WritesTheOcclusionAsGreyInEveryChannel) {
+  BumpySSAO ssao;
+  ImagePtr out = ssao.tool.Render();
+  float most = 0;
+  for (int y = 0; y < 10; ++y)
+    for (int x = 0; x < 12; ++x) {
+      const RGBA px = PixelAt(out.get(), x, y);
+      EXPECT_EQ(px, (RGBA{px.r, px.r, px.r, px.r}));
+      most = std::max(most, px.r);
+    }
+  EXPECT_GT(most, 0.0f);
+}
+
+TEST(SSAO, FurtherChannelsOfTheNormalsPassThrough) {
+  BumpySSAO ssao;
+  ImagePtr out = ssao.tool.Render();
+  for (int y = 0; y < 10; ++y)
+    for (int x = 0; x < 12; ++x) EXPECT_EQ(FurtherAt(out.get(), x, y, 0), float(100 * y + x));
+}
+
+TEST(SSAO, QualityCountsInWholeStepsOfAtLeastOne) {
+  BumpySSAO ssao;
+  ImagePtr one = ssao.tool.Set("Quality", 1).Render();
+  for (double q : {1.9, 0.0, -4.0, double(NaN)})
+    EXPECT_TRUE(SameBytes(one.get(), ssao.tool.Set("Quality", q).Render().get())) << q;
+  EXPECT_FALSE(SameBytes(one.get(), ssao.tool.Set("Quality", 2).Render().get()));
+}
+
+TEST(SSAO, BiasTwoClearsEveryPixel) {
+  BumpySSAO ssao;
+  ImagePtr biased = ssao.tool.Set("Bias", 2).Render();
+  for (int y = 0; y < 10; ++y)
+    for (int x = 0; x < 12; ++x) EXPECT_EQ(PixelAt(biased.get(), x, y).r, 0.0f);
+}
+
+TEST(SSAO, AFlatSurfaceFacingTheCameraIsOpen) {
+  ImagePtr normals = ConstantImage(9, 7, {0.5f, 0.5f, 1.0f, 1});
+  ImagePtr flat = MakeImage(9, 7, [](int x, int y) { return RGBA{x * 0.5f, -y * 2.0f, 3, 1}; });
+  ToolHarness tool(SSAORecord);
+  tool.Set("Quality", 3).Connect("Normals", normals.get()).Connect("Position", flat.get());
+  EXPECT_TRUE(SameBytes(tool.Render().get(), ConstantImage(9, 7, {0, 0, 0, 0}).get()));
+}
+
+TEST(SSAO, SamplesOfOnePointAverageMinusBiasTimesIntensity) {
+  // A 1 x 1 position pass: every sample hits the pixel's own point, adding
+  // 0.25 x 2 each, and the 16 Q of them are divided by 16 Q.
+  ImagePtr normals = ConstantImage(9, 7, {0.5f, 0.5f, 1.0f, 1});
+  ImagePtr point = ConstantImage(1, 1, {0, 0, 2, 1});
+  ToolHarness tool(SSAORecord);
+  tool.Set("Bias", -0.25).Set("Intensity", 2);
+  tool.Connect("Normals", normals.get()).Connect("Position", point.get());
+  for (double quality : {1.0, 3.0, 16.0})
+    EXPECT_EQ(PixelAt(tool.Set("Quality", quality).Render().get(), 8, 6),
+              (RGBA{0.5f, 0.5f, 0.5f, 0.5f}));
+}
+
+TEST(SSAO, DepthZeroAndHugeRadiiSampleEdgePixels) {
+  ImagePtr normals = ConstantImage(6, 5, {0.5f, 0.7f, 0.9f, 1});
+  ImagePtr position = MakeImage(6, 5, [](int x, int y) {
+    return RGBA{float(x), float(y), (x + y) % 3 == 0 ? 0.0f : 1.0f + x, 1};
+  });
+  ToolHarness tool(SSAORecord);
+  tool.Connect("Normals", normals.get()).Connect("Position", position.get());
+  for (double radius : {100.0, 0.0, -1e300, 1e300}) {
+    ImagePtr out = tool.Set("SampleRad", radius).Render();
+    for (int y = 0; y < 5; ++y)
+      for (int x = 0; x < 6; ++x) EXPECT_TRUE(std::isfinite(PixelAt(out.get(), x, y).r)) << radius;
+  }
+}
+
+TEST(SSAO, SameBytesOnOneOrEightThreads) {
+  Bumps bumps(96, 64, {"id"});
+  ToolHarness ssao(SSAORecord);
+  ssao.Set("Quality", 2).Set("SampleRad", 25);
+  ssao.Connect("Normals", bumps.normals.get()).Connect("Position", bumps.position.get());
+  EXPECT_TRUE(SameBytesOnOneOrManyThreads(ssao));
 }
 
 }  // namespace

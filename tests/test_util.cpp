@@ -9,7 +9,7 @@
 #include <string>
 #include <utility>
 
-#include "tests/harness.h"
+#include "testing/harness.h"
 #include "tools/util/uv.h"
 
 namespace {
@@ -174,7 +174,7 @@ TEST(ClipMotionVectors, RowsOfFourGiveTheBitsOfThePlainRule) {
 
 // --------------------------------------------------------------- StereoSwitch
 
-TEST(StereoSwitch, PassesOnTheVeryImageOfTheChosenEyeAndNothingForAnUnconnectedOne) {
+TEST(StereoSwitch, PassesOnTheVeryImageOfTheChosenEye) {
   ImagePtr left = ConstantImage(2, 2, {1, 0, 0, 1});
   ImagePtr right = ConstantImage(3, 1, {0, 0, 1, 1});
   ToolHarness tool(StereoSwitchRecord);
@@ -189,13 +189,17 @@ TEST(StereoSwitch, PassesOnTheVeryImageOfTheChosenEyeAndNothingForAnUnconnectedO
   ImagePtr out = tool.Choose("Input", "Right").Render();
   EXPECT_EQ(out.get(), right.get());
   EXPECT_EQ(PixelAt(right.get(), 2, 0), (RGBA{0, 0, 1, 1}));
+}
 
+TEST(StereoSwitch, SetsNothingWhenTheChosenEyeIsNotConnected) {
+  ImagePtr left = ConstantImage(2, 2, {1, 0, 0, 1});
+  ImagePtr right = ConstantImage(3, 1, {0, 0, 1, 1});
   ToolHarness rightOnly(StereoSwitchRecord), leftOnly(StereoSwitchRecord);
   EXPECT_FALSE(rightOnly.Connect("RightImage", right.get()).Render());
   leftOnly.Connect("LeftImage", left.get());
   EXPECT_FALSE(leftOnly.Choose("Input", "Right").Render());
   EXPECT_FALSE(leftOnly.Choose("Input", "Centre").Render());
-  EXPECT_EQ(left->Holders(), 3);  // ours and the two tools' inputs
+  EXPECT_EQ(left->Holders(), 2);  // ours and the tool's input
 }
 
 // --------------------------------------------------------------- UVpositioner
@@ -352,7 +356,7 @@ ImagePtr UVPass(int w, int h, std::function<std::pair<float, float>(int, int)> u
   });
 }
 
-TEST(UVunwrap, OwnCentresReproduceTheSourceAndAPassOfAnotherSizeGivesAnEmptyImage) {
+TEST(UVunwrap, OwnCentresReproduceTheSource) {
   ImagePtr src = Numbered(3, 2);
   ImagePtr uv = UVPass(3, 2, [](int x, int y) {
     return std::pair{(x + 0.5f) / 3, (y + 0.5f) / 2};
@@ -365,9 +369,15 @@ TEST(UVunwrap, OwnCentresReproduceTheSourceAndAPassOfAnotherSizeGivesAnEmptyImag
       EXPECT_EQ(PixelAt(out.get(), x, y), PixelAt(src.get(), x, y)) << x << "," << y;
       EXPECT_EQ(FurtherAt(out.get(), x, y, 0), 100.0f + x + 10 * y);
     }
+}
+
+TEST(UVunwrap, AUVPassOfAnotherSizeGivesAnEmptyImage) {
+  ImagePtr src = Numbered(3, 2);
+  ToolHarness tool(UVunwrapRecord);
+  tool.Connect("Image", src.get());
   for (auto [w, h] : {std::pair{2, 2}, std::pair{3, 3}}) {
     ImagePtr other = UVPass(w, h, [](int, int) { return std::pair{0.5f, 0.5f}; });
-    out = tool.Connect("UV", other.get()).Render();
+    ImagePtr out = tool.Connect("UV", other.get()).Render();
     ASSERT_EQ(out->Width(), 3);
     for (int y = 0; y < 2; ++y)
       for (int x = 0; x < 3; ++x) EXPECT_EQ(PixelAt(out.get(), x, y), (RGBA{0, 0, 0, 0}));

@@ -46,16 +46,33 @@ def test_guide_call_equals_command(demo, output, prints, code):
     assert [(k, float(v)) for k, v in printed] == list(scope["r"].fields.items())
 
 
+def step_images(demo, inputs):
+    return {text.split("=", 1)[0]: read_exr(os.path.join(demo, text.split("=", 1)[1]))
+            for text in inputs}
+
+
+@pytest.fixture(scope="module")
+def printed(demo):
+    """The fields each step prints, rendered by the package in the demo's order, up
+    to the last step whose settings follow them."""
+    fields = {}
+    last = max(i for i, step in enumerate(STEPS) if step[4])
+    for tool, output, inputs, sets, more in STEPS[:last]:
+        values = dict(s.split("=", 1) for s in sets + (more(fields) if more else []))
+        result = vexlan.render(tool, step_images(demo, inputs), values)
+        if result.fields:
+            fields[output] = result.fields
+    return fields
+
+
 def test_steps_cover_every_tool():
     assert {t.id for t in vexlan.tools()} <= {vexlan.Tool(s[0]).registry_id for s in STEPS}
 
 
-@pytest.mark.parametrize("tool, output, inputs, sets", STEPS, ids=[s[1] for s in STEPS])
-def test_step_equals_command(demo, tool, output, inputs, sets):
-    images = {}
-    for text in inputs:
-        input_id, path = text.split("=", 1)
-        images[input_id] = read_exr(os.path.join(demo, path))
+@pytest.mark.parametrize("tool, output, inputs, sets, more", STEPS, ids=[s[1] for s in STEPS])
+def test_step_equals_command(demo, printed, tool, output, inputs, sets, more):
+    images = step_images(demo, inputs)
+    sets = sets + (more(printed) if more else [])
     values = dict(s.split("=", 1) for s in sets)  # texts, read as the command reads them
     expected, names = read_exr(os.path.join(demo, output))
 

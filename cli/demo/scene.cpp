@@ -1,11 +1,11 @@
-#include "cli/scene.h"
+#include "cli/demo/scene.h"
 
 #include <algorithm>
 #include <cmath>
 #include <limits>
 #include <optional>
 
-#include "cli/demo.h"
+#include "cli/demo/steps.h"
 
 namespace {
 

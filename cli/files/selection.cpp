@@ -1,4 +1,4 @@
-#include "cli/selection.h"
+#include "cli/files/selection.h"
 
 #include <strings.h>
 

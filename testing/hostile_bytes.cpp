@@ -1,13 +1,13 @@
 // The hostile values and images of the fuzz drivers, and the settings a
-// stream of bytes chooses. Host code only: the Python package replays the
-// corpus through it too.
+// stream of bytes chooses. Host code only, apart from the tools: the Python
+// package replays the corpus through it too.
 #include <algorithm>
 #include <cctype>
 #include <cfloat>
 #include <cstring>
 #include <limits>
 
-#include "fuzz/driver.h"
+#include "testing/hostile.h"
 
 namespace {
 

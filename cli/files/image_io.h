@@ -7,7 +7,7 @@
 // pixel (0, 0) of the image is the rectangle's corner; whatever of the
 // rectangle lies outside the data window is 0 in every channel, alpha too.
 //
-// Channels. The selector (cli/selection.h) says which channels fill the
+// Channels. The selector (cli/files/selection.h) says which channels fill the
 // pixel record and which are carried through the tool as further channels.
 //
 // Writing. The output keeps the display window, the header (chromaticities,

@@ -6,6 +6,9 @@
 // command line show the same settings.
 #pragma once
 
+#include <charconv>
+#include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -29,15 +32,31 @@ struct DemoCamera {
   static constexpr double Fstop = 2.8;
 };
 
+// The computed fields that the steps run so far printed (`ID = VALUE`), by
+// the step's output file, then by the field's ID.
+using PrintedFields = std::map<std::string, std::map<std::string, double>>;
+
 struct DemoStep {
   std::string tool;                 // as `vexlan render` takes it
   std::string output;               // file written into the demo folder
   std::vector<std::string> inputs;  // "ID=FILE[:LAYER]", FILE a pass or an earlier output
   std::vector<std::string> sets;    // "ID=VALUE"
+  // Settings made from what earlier steps printed, added to `sets` just
+  // before the step runs; may throw a RunError naming what it lacks.
+  std::function<std::vector<std::string>(const PrintedFields&)> setsFromPrinted = nullptr;
 };
 
+// "ID=VALUE" with the shortest text that reads back as the same number.
+inline std::string Setting(const char* id, double value) {
+  char text[32];
+  return std::string(id) + "=" +
+         std::string(text, std::to_chars(text, text + sizeof text, value).ptr);
+}
+
+// The value of field `id` that the step writing `output` printed.
+double PrintedField(const PrintedFields& printed, const std::string& output, const std::string& id);
+
 // Each group of tools adds its steps; the demo runs them in this order.
-void AddDofDemoSteps(std::vector<DemoStep>& steps);      // cli/demo_dof.cpp
-void AddThreadedDemoSteps(std::vector<DemoStep>& steps);     // cli/demo_threaded.cpp
-void AddRelightDemoSteps(std::vector<DemoStep>& steps);  // cli/demo_relight.cpp
-void AddUtilityDemoSteps(std::vector<DemoStep>& steps);  // cli/demo_util.cpp
+void AddDofDemoSteps(std::vector<DemoStep>& steps);      // cli/demo/steps_dof.cpp
+void AddRelightDemoSteps(std::vector<DemoStep>& steps);  // cli/demo/steps_relight.cpp
+void AddUtilityDemoSteps(std::vector<DemoStep>& steps);  // cli/demo/steps_util.cpp

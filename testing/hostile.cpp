@@ -1,4 +1,4 @@
-#include "fuzz/driver.h"
+#include "testing/hostile.h"
 
 #include <algorithm>
 #include <cctype>
@@ -122,20 +122,9 @@ void FuzzTool(const ToolRecord& rec, const uint8_t* data, size_t size) {
 }
 
 const NamedTool Tools[] = {
-    {"FoCalc", &FoCalcRecord},
-    {"ZRemapper", &ZRemapperRecord},
-    {"Normalizer", &NormalizerRecord},
-    {"ClipMotionVectors", &ClipMotionVectorsRecord},
-    {"Convolution", &ConvolutionRecord},
-    {"DirtyDof", &DirtyDofRecord},
-    {"Relight", &RelightRecord},
-    {"SimpleSpotlight", &SimpleSpotlightRecord},
-    {"SSAO", &SSAORecord},
-    {"StereoSwitch", &StereoSwitchRecord},
-    {"UVpositioner", &UVpositionerRecord},
-    {"UVunwrap", &UVunwrapRecord},
-    {"ZDevider", &ZDeviderRecord},
-    {"Fallof", &FallofRecord},
+#define VEXLAN_NAMED_TOOL(Class) {#Class, &Class##Record},
+    VEXLAN_TOOLS(VEXLAN_NAMED_TOOL)
+#undef VEXLAN_NAMED_TOOL
 };
 
 std::span<const NamedTool> AllTools() { return Tools; }

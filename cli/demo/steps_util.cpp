@@ -1,7 +1,7 @@
 // The image utilities on the demo scene. Its depths run from about 3.3 m (the
 // nearest ground) to the wall at 40 m; its motion vectors are 4 to 30 pixels
 // long; the UV pass runs 0 to 1 across each object.
-#include "cli/demo.h"
+#include "cli/demo/steps.h"
 
 void AddUtilityDemoSteps(std::vector<DemoStep>& steps) {
   // The depth pass stretched to 0 .. 1 over everything nearer than 30 m; the

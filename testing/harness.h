@@ -68,6 +68,34 @@ inline ImagePtr Ramp(int w, int h, const std::vector<std::string>& further = {})
       further, [](int x, int y, int c) { return static_cast<float>(x + y + c); });
 }
 
+// v = 1 + x + 3ky as (v, 2v, 0, 1); further channels hold x.
+ImagePtr NumberedImage(int w, int h, int k = 1, const std::vector<std::string>& further = {}) {
+  return MakeImage(
+      w, h,
+      [=](int x, int y) {
+        const float v = 1.0f + x + 3.0f * y * k;
+        return RGBA{v, 2 * v, 0, 1};
+      },
+      further, [](int x, int, int) { return float(x); });
+}
+
+// A bumpy surface: a position pass of depth 4 .. 6 and its normals, 0 .. 1.
+struct Bumps {
+  ImagePtr normals, position;
+  explicit Bumps(int w, int h, std::vector<std::string> further = {}) {
+    auto z = [](float x, float y) { return 5 + std::sin(x * 0.4f) * std::cos(y * 0.3f); };
+    position = MakeImage(w, h, [&](int x, int y) { return RGBA{float(x), float(y), z(x, y), 1}; });
+    normals = MakeImage(
+        w, h,
+        [&](int x, int y) {
+          const float dx = z(x + 1, y) - z(x - 1, y), dy = z(x, y + 1) - z(x, y - 1);
+          const float len = std::sqrt(dx * dx + dy * dy + 4);
+          return RGBA{0.5f - dx / len / 2, 0.5f - dy / len / 2, 0.5f + 1 / len, 1};
+        },
+        further, [](int x, int y, int) { return float(100 * y + x); });
+  }
+};
+
 // Every channel of every pixel, bit for bit.
 inline bool SameBytes(const Image* a, const Image* b) {
   if (a->Width() != b->Width() || a->Height() != b->Height() ||
@@ -126,3 +154,15 @@ class ToolHarness {
   Registry registry_;
   ToolPtr tool_;
 };
+
+// Renders the tool on one worker thread, then on `many`, and tells whether
+// both gave the same bytes: one input gives one output, whatever the number
+// of threads.
+inline bool SameBytesOnOneOrManyThreads(ToolHarness& tool, int many = 8) {
+  SetWorkerThreadLimit(1);
+  ImagePtr one = tool.Render();
+  SetWorkerThreadLimit(many);
+  ImagePtr several = tool.Render();
+  SetWorkerThreadLimit(0);
+  return SameBytes(one.get(), several.get());
+}

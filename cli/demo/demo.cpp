@@ -1,15 +1,18 @@
-#include "cli/demo_runner.h"
+#include "cli/demo/demo.h"
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <filesystem>
+#include <map>
 #include <ostream>
+#include <sstream>
 
-#include "cli/demo.h"
+#include "cli/demo/scene.h"
+#include "cli/demo/steps.h"
 #include "cli/errors.h"
-#include "cli/image_io.h"
+#include "cli/files/image_io.h"
 #include "cli/render.h"
-#include "cli/scene.h"
 
 namespace fs = std::filesystem;
 
@@ -58,14 +61,40 @@ std::string InFolder(const fs::path& folder, const std::string& input) {
   return input.substr(0, equals + 1) + (folder / input.substr(equals + 1)).string();
 }
 
-bool RunStep(const fs::path& folder, const DemoStep& step, std::ostream& out, std::ostream& err) {
+// The `ID = VALUE` lines that a render printed.
+std::map<std::string, double> FieldsIn(const std::string& text) {
+  std::map<std::string, double> fields;
+  std::istringstream lines(text);
+  for (std::string line; std::getline(lines, line);) {
+    const size_t equals = line.find(" = ");
+    if (equals != std::string::npos && equals > 0)
+      fields[line.substr(0, equals)] = std::strtod(line.c_str() + equals + 3, nullptr);
+  }
+  return fields;
+}
+
+bool RunStep(const fs::path& folder, DemoStep step, PrintedFields& printed, std::ostream& out,
+             std::ostream& err) {
+  if (step.setsFromPrinted) {
+    try {
+      for (std::string& set : step.setsFromPrinted(printed)) step.sets.push_back(std::move(set));
+    } catch (const CliError& e) {
+      err << "vexlan: " << e.what() << "\n";
+      out << "\n  FAILED: " << step.tool << " for " << step.output << " (the message is above)\n";
+      return false;
+    }
+  }
   out << "\n" << CommandText(step) << "\n";
   RenderCommand command;
   command.tool = step.tool;
   command.output = (folder / step.output).string();
   for (const std::string& input : step.inputs) command.inputs.push_back(InFolder(folder, input));
   command.sets = step.sets;
-  if (RunRender(command, out, err) != ExitOk) {
+  std::ostringstream fields;
+  const int status = RunRender(command, fields, err);
+  out << fields.str();
+  printed[step.output] = FieldsIn(fields.str());
+  if (status != ExitOk) {
     out << "  FAILED: " << step.tool << " (the message is above)\n";
     return false;
   }
@@ -85,6 +114,16 @@ bool RunStep(const fs::path& folder, const DemoStep& step, std::ostream& out, st
 }
 
 }  // namespace
+
+double PrintedField(const PrintedFields& printed, const std::string& output,
+                    const std::string& id) {
+  const auto step = printed.find(output);
+  if (step == printed.end()) throw RunError("the demo step that writes " + output + " has not run");
+  const auto field = step->second.find(id);
+  if (field == step->second.end())
+    throw RunError("the demo step that writes " + output + " printed no field " + id);
+  return field->second;
+}
 
 int RunDemo(const std::string& folderText, std::ostream& out, std::ostream& err) {
   const fs::path folder(folderText);
@@ -114,11 +153,11 @@ int RunDemo(const std::string& folderText, std::ostream& out, std::ostream& err)
 
   std::vector<DemoStep> steps;
   AddDofDemoSteps(steps);
-  AddThreadedDemoSteps(steps);
   AddRelightDemoSteps(steps);
   AddUtilityDemoSteps(steps);
   int stepsFailed = 0;
-  for (const DemoStep& step : steps) stepsFailed += !RunStep(folder, step, out, err);
+  PrintedFields printed;
+  for (const DemoStep& step : steps) stepsFailed += !RunStep(folder, step, printed, out, err);
 
   out << "\n" << steps.size() << " tool steps, " << stepsFailed << " failed";
   if (failed) out << "; " << failed << " scene passes could not be written";

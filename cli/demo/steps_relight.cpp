@@ -2,24 +2,17 @@
 // and the camera at (0, 1.2, 0) looking down -z: a small red sphere at about
 // 3.6 m, the orange one at the plane of focus (8 m), a blue one at 16 m and
 // a green one at 27 m, all resting on the ground, and a wall at 40 m.
-#include <charconv>
 #include <cmath>
 #include <string>
 
-#include "cli/demo.h"
-
-namespace {
-
-// "ID=VALUE" with the shortest text that reads back as the same number.
-std::string Setting(const char* id, double value) {
-  char text[32];
-  return std::string(id) + "=" +
-         std::string(text, std::to_chars(text, text + sizeof text, value).ptr);
-}
-
-}  // namespace
+#include "cli/demo/steps.h"
 
 void AddRelightDemoSteps(std::vector<DemoStep>& steps) {
+  // The occlusion reads its normals encoded 0 .. 1; the contact shadows are
+  // faint at intensity 1.
+  steps.push_back(
+      {"SSAO", "ssao.exr", {"Normals=normal01.exr", "Position=position.exr"}, {"Intensity=4"}});
+
   // A point light hanging between the red and the orange sphere, 1.2 m above
   // the ground: full within half a metre of it, gone at 4 m.
   steps.push_back({"IntuitiveRelighter",

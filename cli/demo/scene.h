@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/image_io.h"
+#include "cli/files/image_io.h"
 
 // How a pass is turned into a viewable preview.
 enum class PreviewKind {
@@ -28,7 +28,7 @@ constexpr int SceneWidth = 640;
 constexpr int SceneHeight = 360;
 constexpr double SceneFarWall = 40.0;  // metres from the camera
 
-// Every pass of the scene, in the order of cli/demo.h.
+// Every pass of the scene, in the order of cli/demo/steps.h.
 std::vector<ScenePass> RenderScenePasses();
 
 // An RGB preview of the pass, 0..1, for an 8-bit file.

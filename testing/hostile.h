@@ -71,7 +71,7 @@ std::string CheckRenders(const ToolRecord& rec, Operator& tool, int threads);
 // message when a promise broke.
 void FuzzTool(const ToolRecord& rec, const uint8_t* data, size_t size);
 
-// The fourteen tools in the module's order, by class name ("DirtyDof").
+// The tools in registry order (tools/tools.list), by class name ("DirtyDof").
 struct NamedTool {
   const char* className;
   const ToolRecord* record;

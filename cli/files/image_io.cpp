@@ -1,4 +1,4 @@
-#include "cli/image_io.h"
+#include "cli/files/image_io.h"
 
 #include <dlfcn.h>
 

@@ -1,4 +1,4 @@
-// Image files through OpenImageIO: the library that cli/image_io.cpp loads.
+// Image files through OpenImageIO: the library that cli/files/image_io.cpp loads.
 #include <OpenImageIO/imageio.h>
 #include <OpenImageIO/parallel.h>
 #include <fcntl.h>
@@ -12,8 +12,8 @@
 #include <new>
 
 #include "cli/errors.h"
-#include "cli/image_io.h"
-#include "cli/selection.h"
+#include "cli/files/image_io.h"
+#include "cli/files/selection.h"
 
 namespace fs = std::filesystem;
 
