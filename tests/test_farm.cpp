@@ -447,8 +447,11 @@ class SlurmCluster {
     for (const auto& entry : fs::directory_iterator("/proc")) {
       const std::string name = entry.path().filename();
       if (name.find_first_not_of("0123456789") != std::string::npos) continue;
-      std::istringstream stat(
-          FileText(entry.path() / "stat").substr(FileText(entry.path() / "stat").rfind(')') + 2));
+      // A process may end while the list is read: its stat is then empty.
+      const std::string text = FileText(entry.path() / "stat");
+      const size_t nameEnd = text.rfind(')');
+      if (nameEnd == std::string::npos) continue;
+      std::istringstream stat(text.substr(nameEnd + 1));
       std::string state;
       pid_t parent = 0;
       stat >> state >> parent;
