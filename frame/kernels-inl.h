@@ -1,0 +1,181 @@
+// The vectors and row walks of the kernel layer, for one CPU level: included
+// once per level after <hwy/foreach_target.h> (see frame/kernels.h).
+//
+// The vectors are Highway's, at the width of the level: Doubles fills a
+// register with doubles, Floats holds as many floats (so a pixel's channels
+// widen into one register and narrow back), and Pixels loads that many
+// pixels of the common layout (blue, green, red, alpha) sorted into one
+// vector per channel. Every operation used rounds lane by lane as the plain
+// operation does; Highway fuses nothing unless MulAdd is called, which the
+// row loops never do.
+//
+// Per-level include guard: toggled by foreach_target.h for every level.
+#if defined(VEXLAN_FRAME_KERNELS_INL_H_) == defined(HWY_TARGET_TOGGLE)
+#ifdef VEXLAN_FRAME_KERNELS_INL_H_
+#undef VEXLAN_FRAME_KERNELS_INL_H_
+#else
+#define VEXLAN_FRAME_KERNELS_INL_H_
+#endif
+
+#include <hwy/highway.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+HWY_BEFORE_NAMESPACE();
+namespace kernels {
+namespace HWY_NAMESPACE {
+namespace hn = hwy::HWY_NAMESPACE;
+
+using Doubles = hn::ScalableTag<double>;
+using Floats = hn::Rebind<float, Doubles>;
+using FloatVec = hn::Vec<Floats>;
+using DoubleVec = hn::Vec<Doubles>;
+using FloatMask = hn::Mask<Floats>;
+using DoubleMask = hn::Mask<Doubles>;
+// All the floats a register holds, for rules that never widen.
+using WideFloats = hn::ScalableTag<float>;
+#if HWY_TARGET != HWY_SCALAR
+// One pixel. (The portable baseline of some compilers has vectors of one
+// lane only; it stores pixels with plain copies.)
+using OnePixel = hn::Full128<float>;
+#endif
+
+// Pixels per step of a row walk.
+HWY_INLINE size_t Step() { return hn::Lanes(Floats()); }
+
+HWY_INLINE DoubleVec Widen(FloatVec f) { return hn::PromoteTo(Doubles(), f); }
+
+// Narrowed lane by lane as static_cast<float> narrows: the emulated levels'
+// DemoteTo would stop infinities and huge values at the largest float.
+HWY_INLINE FloatVec Narrow(DoubleVec d) {
+#if HWY_TARGET == HWY_EMU128 || HWY_TARGET == HWY_SCALAR
+  HWY_ALIGN double wide[hn::MaxLanes(Doubles())];
+  HWY_ALIGN float narrow[hn::MaxLanes(Floats())];
+  hn::Store(d, Doubles(), wide);
+  for (size_t i = 0; i < hn::Lanes(Doubles()); ++i) narrow[i] = static_cast<float>(wide[i]);
+  return hn::Load(Floats(), narrow);
+#else
+  return hn::DemoteTo(Floats(), d);
+#endif
+}
+
+// a where a < b, else b (so b when either is not a number); the same with >.
+// Highway's Min and Max leave the choice for a NaN to the level.
+template <class V>
+HWY_INLINE V Lesser(V a, V b) {
+  return hn::IfThenElse(a < b, a, b);
+}
+template <class V>
+HWY_INLINE V Greater(V a, V b) {
+  return hn::IfThenElse(a > b, a, b);
+}
+
+// Step() pixels of the common layout, one vector per channel.
+template <class V>
+struct Rgba {
+  V r, g, b, a;
+};
+
+HWY_INLINE Rgba<FloatVec> LoadPixels(const float* in) {
+  Rgba<FloatVec> p;
+  hn::LoadInterleaved4(Floats(), in, p.b, p.g, p.r, p.a);
+  return p;
+}
+
+// Writes Step() pixels. Streamed pixels go past the cache, one pixel (16
+// bytes, the alignment of every pixel of the common layout) at a time.
+template <bool Stream>
+HWY_INLINE void StorePixels(const Rgba<FloatVec>& p, float* out) {
+#if HWY_TARGET != HWY_SCALAR
+  if constexpr (Stream) {
+    HWY_ALIGN float block[4 * hn::MaxLanes(Floats())];
+    hn::StoreInterleaved4(p.b, p.g, p.r, p.a, Floats(), block);
+    const OnePixel px;
+    for (size_t i = 0; i < 4 * Step(); i += 4) hn::Stream(hn::Load(px, block + i), px, out + i);
+    return;
+  }
+#endif
+  hn::StoreInterleaved4(p.b, p.g, p.r, p.a, Floats(), out);
+}
+
+// Writes one pixel given as blue, green, red, alpha.
+template <bool Stream>
+HWY_INLINE void StorePixel(const float (&bgra)[4], float* out) {
+#if HWY_TARGET == HWY_SCALAR
+  std::memcpy(out, bgra, sizeof bgra);
+#else
+  const OnePixel px;
+  const auto v = hn::LoadU(px, bgra);
+  if constexpr (Stream)
+    hn::Stream(v, px, out);
+  else
+    hn::StoreU(v, px, out);
+#endif
+}
+
+// The row walks. Each takes the vector form of a rule for whole steps of
+// pixels and the tool's plain rule for the pixels after the last whole step.
+
+// Pixel to pixel: `vec` maps Rgba<FloatVec> to Rgba<FloatVec>; `plain` maps
+// the blue, green, red, alpha of one pixel in place.
+template <bool Stream, class Vec, class Plain>
+HWY_INLINE void MapRow(const float* HWY_RESTRICT in, float* HWY_RESTRICT out, size_t width,
+                       const Vec& vec, const Plain& plain) {
+  const size_t step = Step();
+  size_t x = 0;
+  for (; x + step <= width; x += step)
+    StorePixels<Stream>(vec(LoadPixels(in + 4 * x)), out + 4 * x);
+  for (; x < width; ++x) {
+    float px[4] = {in[4 * x], in[4 * x + 1], in[4 * x + 2], in[4 * x + 3]};
+    plain(px);
+    StorePixel<Stream>(px, out + 4 * x);
+  }
+}
+
+// Two images to one: the same with the pixel at the same place of a second
+// row of the common layout.
+template <bool Stream, class Vec, class Plain>
+HWY_INLINE void MapRowPairs(const float* HWY_RESTRICT in, const float* HWY_RESTRICT second,
+                            float* HWY_RESTRICT out, size_t width, const Vec& vec,
+                            const Plain& plain) {
+  const size_t step = Step();
+  size_t x = 0;
+  for (; x + step <= width; x += step)
+    StorePixels<Stream>(vec(LoadPixels(in + 4 * x), LoadPixels(second + 4 * x)), out + 4 * x);
+  for (; x < width; ++x) {
+    float px[4] = {in[4 * x], in[4 * x + 1], in[4 * x + 2], in[4 * x + 3]};
+    const float other[4] = {second[4 * x], second[4 * x + 1], second[4 * x + 2], second[4 * x + 3]};
+    plain(px, other);
+    StorePixel<Stream>(px, out + 4 * x);
+  }
+}
+
+// Grey into four channels: `vec` gives one FloatVec of grey values for
+// Step() pixels (and, when `second` is not null, the pixels of the second
+// row), `plain` one float; each is written into blue, green, red and alpha.
+template <bool Stream, class Vec, class Plain>
+HWY_INLINE void GreyRow(const float* HWY_RESTRICT in, const float* HWY_RESTRICT second,
+                        float* HWY_RESTRICT out, size_t width, const Vec& vec, const Plain& plain) {
+  const size_t step = Step();
+  size_t x = 0;
+  for (; x + step <= width; x += step) {
+    const FloatVec grey = second ? vec(LoadPixels(in + 4 * x), LoadPixels(second + 4 * x))
+                                 : vec(LoadPixels(in + 4 * x), LoadPixels(in + 4 * x));
+    StorePixels<Stream>({grey, grey, grey, grey}, out + 4 * x);
+  }
+  for (; x < width; ++x) {
+    const float* p = in + 4 * x;
+    const float* q = second ? second + 4 * x : p;
+    const float grey = plain(p, q);
+    const float px[4] = {grey, grey, grey, grey};
+    StorePixel<Stream>(px, out + 4 * x);
+  }
+}
+
+}  // namespace HWY_NAMESPACE
+}  // namespace kernels
+HWY_AFTER_NAMESPACE();
+
+#endif  // VEXLAN_FRAME_KERNELS_INL_H_
