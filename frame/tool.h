@@ -150,3 +150,12 @@ inline void CopyPixels(const Image* src, Image* dst) {
   }
   if (stream) kernels::FinishStreaming();
 }
+
+// Copies row y of the source's further channels into the result, which has
+// the same size and further channels. Group 2 rows are contiguous, the
+// channels interleaved.
+inline void CopyFurtherRow(const Image* src, Image* dst, int32_t y) {
+  if (src->FurtherCount() == 0 || src->Width() == 0) return;
+  std::memcpy(dst->Group2(0, y), src->Group2(0, y),
+              size_t(src->Width()) * src->FurtherCount() * sizeof(float));
+}

@@ -17,7 +17,6 @@
 #include <cstring>
 #include <limits>
 
-#include "host/image.h"
 
 // Not under ThreadSanitizer: a clone's resolver runs while the program or
 // the module is still being relocated, before the sanitizer's hooks that it
@@ -66,12 +65,3 @@ inline float FloatAtOrBelow(double d) {
 }
 
 }  // namespace simd
-
-// Copies row y of the source's further channels into the result, which has
-// the same size and further channels. Group 2 rows are contiguous, the
-// channels interleaved.
-inline void CopyFurtherRow(const Image* src, Image* dst, int32_t y) {
-  if (src->FurtherCount() == 0 || src->Width() == 0) return;
-  std::memcpy(dst->Group2(0, y), src->Group2(0, y),
-              size_t(src->Width()) * src->FurtherCount() * sizeof(float));
-}
