@@ -124,54 +124,6 @@ TEST(ClipMotionVectors, ModesTreatVectorsAtOrPastTheLimit) {
     check(mode, 0, 1, {{0, 0, 0, 1}, {NaN, 1, 1, 1}}, {undefined, undefined});
 }
 
-// The clipper's rule for one pixel, written out plainly: the row kernel, which
-// works four pixels at once, is held to it bit for bit.
-RGBA ClipOnePixel(RGBA p, const std::string& mode, double limit, double mult) {
-  const float length = std::sqrt((p.g * p.g + p.b * p.b) + p.r * p.r);
-  if (limit > double(length)) return p;
-  auto scaled = [&](float c) {
-    const double q = double(c) / double(length);
-    return static_cast<float>(mode == "Clip" ? q * limit * mult : q * mult);
-  };
-  if (mode == "Disable") return {0, 0, 0, p.a};
-  return {scaled(p.r), scaled(p.g), scaled(p.b), p.a};
-}
-
-TEST(ClipMotionVectors, RowsOfFourGiveTheBitsOfThePlainRule) {
-  // Blocks of four mix vectors below, at and past the limit with zero,
-  // negative zero, tiny, huge (whose squares overflow), infinite and
-  // undefined channels; 23 columns leave three pixels past the last block,
-  // and each row shifts the values so every kind lands in every lane.
-  const float inf = std::numeric_limits<float>::infinity(), tiny = 1e-40f;
-  const std::vector<RGBA> kinds = {
-      {30, 40, 0, 0.5f},    {60, 80, 0, 1},       {3, 4, 0, 1},          {0, 0, 0, 1},
-      {-0.0f, 0, -0.0f, 2}, {tiny, tiny, 0, 1},   {3e38f, 1, 0, 1},      {inf, 1, 2, 1},
-      {NaN, 1, 1, 1},       {-7, 24, 0, 1},       {0.1f, 0.2f, 0.3f, 1}, {1e-3f, 49.9f, 2.5f, 1},
-      {12, -5, 84, NaN},    {29.9f, 40, 0.01f, 1}};
-  ImagePtr src = MakeImage(23, 9, [&](int x, int y) { return kinds[(x + 5 * y) % kinds.size()]; });
-  const struct {
-    const char* mode;
-    double limit, mult;
-  } settings[] = {{"Clip", 50, 1},        {"Clip", 12.5, 1.5},    {"Devide", 50, 2},
-                  {"Devide", 0.3, 0.7},   {"Disable", 25, 1},     {"Clip", 0, 1},
-                  {"Clip", 50.000001, 3}, {"Devide", 12.5, -0.0}, {"Other", 10, 2}};
-  for (const auto& c : settings) {
-    ToolHarness tool(ClipMotionVectorsRecord);
-    tool.Choose("ClipMode", c.mode).Set("MaxLenght", c.limit).Set("AddMult", c.mult);
-    ImagePtr out = tool.Connect("Image", src.get()).Render();
-    for (int y = 0; y < src->Height(); ++y)
-      for (int x = 0; x < src->Width(); ++x) {
-        RGBA expected = PixelAt(src.get(), x, y);
-        if (std::string(c.mode) != "Other")
-          expected = ClipOnePixel(expected, c.mode, c.limit, c.mult);
-        const RGBA got = PixelAt(out.get(), x, y);
-        EXPECT_EQ(std::memcmp(&got, &expected, sizeof got), 0)
-            << c.mode << " " << c.limit << " at " << x << "," << y << ": " << got << " against "
-            << expected;
-      }
-  }
-}
-
 // --------------------------------------------------------------- StereoSwitch
 
 TEST(StereoSwitch, PassesOnTheVeryImageOfTheChosenEyeAndNothingForAnUnconnectedOne) {

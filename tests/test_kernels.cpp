@@ -1,0 +1,235 @@
+// The kernel layer: every tool's fast rows against its plain rule, bit for
+// bit, at every CPU level built into the program that this processor runs,
+// on rows of awkward values and of every length up to past the widest step.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <functional>
+#include <limits>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "frame/kernels.h"
+#include "tests/harness.h"
+#include "tools/dof/rules.h"
+#include "tools/util/rules.h"
+
+namespace {
+
+constexpr float Inf = std::numeric_limits<float>::infinity();
+constexpr float NaN = std::numeric_limits<float>::quiet_NaN();
+
+// Values every rule must carry through: zeros of both signs, infinities,
+// not a number, subnormals, the largest and smallest normal floats, huge and
+// negative values, and ordinary depths.
+const float Awkward[] = {
+    0.0f,  -0.0f,           Inf,   -Inf, NaN,  -NaN,      1e-40f, -1e-45f, 3e38f, -3e38f,
+    1e30f, 1.17549435e-38f, -7.5f, 0.5f, 1.0f, 9.107735f, 30.0f,  40.0f,   2.5f,  -24.0f};
+
+// `pixels` pixels of the common layout: awkward values mixed with random bit
+// patterns and ordinary numbers, each kind in every lane over the rows made.
+std::vector<float> PixelsOf(size_t pixels, uint32_t seed) {
+  std::mt19937 random(seed);
+  std::uniform_int_distribution<uint32_t> anyBits;
+  std::uniform_real_distribution<float> ordinary(-60.0f, 60.0f);
+  std::vector<float> v(4 * pixels);
+  for (size_t i = 0; i < v.size(); ++i) {
+    const uint32_t bits = anyBits(random);
+    switch ((i + seed) % 3) {
+      case 0:
+        v[i] = Awkward[(7 * i + seed) % std::size(Awkward)];
+        break;
+      case 1:
+        std::memcpy(&v[i], &bits, sizeof bits);
+        break;
+      default:
+        v[i] = ordinary(random);
+    }
+  }
+  return v;
+}
+
+// The fast form of a row and the plain rule of one pixel (blue, green, red,
+// alpha, changed in place).
+struct RowCase {
+  std::string name;
+  std::function<void(const float* in, float* out, size_t width)> fast;
+  std::function<void(float (&px)[4])> plain;
+};
+
+std::vector<RowCase> Cases() {
+  std::vector<RowCase> cases;
+  // The divider: float Zmax, double Zmax, Zmax that need the division, and
+  // results large enough to stream (the stream flag alone decides).
+  for (double zmax : {7.5, 9.107735, 0.1, -2.5000000001, 1e-30, 1e30, 1e300, 1e-310, 0.0, -0.0,
+                      double(Inf), double(NaN)})
+    for (bool stream : {false, true})
+      cases.push_back(
+          {"ZDevider Zmax " + std::to_string(zmax) + (stream ? " streamed" : ""),
+           [=](const float* in, float* out, size_t w) { dof::DivideRun(in, out, w, zmax, stream); },
+           [=](float(&px)[4]) {
+             for (int c = 0; c < 3; ++c) px[c] = dof::DivideDepth(px[c], zmax);
+           }});
+  // Zmax = x / h for a value x of the rows and a point h halfway between two
+  // floats: there the product with the reciprocal would narrow to the wrong
+  // float, and the run must divide instead.
+  std::mt19937 random(11);
+  std::uniform_real_distribution<float> unit(1.0f, 2.0f);
+  for (int i = 0; i < 40; ++i) {
+    const float f = unit(random) * float(1 << i % 20);
+    const double halfway = double(f) + double(std::nextafter(f, Inf) - f) / 2;
+    const double zmax = double(Awkward[14 + i % 6]) / halfway;
+    cases.push_back(
+        {"ZDevider halfway " + std::to_string(zmax),
+         [=](const float* in, float* out, size_t w) { dof::DivideRun(in, out, w, zmax, false); },
+         [=](float(&px)[4]) {
+           for (int c = 0; c < 3; ++c) px[c] = dof::DivideDepth(px[c], zmax);
+         }});
+  }
+
+  for (const dof::SharpZone zone :
+       {dof::SharpZone{1.0, 9.107735, 7.783956, 10.97404},
+        dof::SharpZone{0.1, 91.07735, 70.0, -1.0}, dof::SharpZone{10.0, 0.9, 0.5, 2.5},
+        dof::SharpZone{-1.0, 5.0, 5.0, 5.0}})
+    cases.push_back(
+        {"ZRemapper scale " + std::to_string(zone.scale),
+         [=](const float* in, float* out, size_t w) { dof::RemapRow(zone, in, out, w); },
+         [=](float(&px)[4]) {
+           const dof::Side side = dof::SideOf(zone, px[ChanB]);
+           for (int c = 0; c < 3; ++c) px[c] = dof::DistanceOutOfFocus(zone, px[c], side);
+         }});
+
+  const util::Stretch stretches[] = {{0.25, 0.5, false},
+                                     {-3.0, 1e-30, false},
+                                     {0, 1, true},
+                                     {0.5, 0.0, false},
+                                     {1e30, -2.0, false}};
+  for (const util::Stretch& s : stretches)
+    cases.push_back({"Normalizer stretch from " + std::to_string(s.low),
+                     [=](const float* in, float* out, size_t w) {
+                       util::StretchRow(in, out, w, s, stretches[0], stretches[2]);
+                     },
+                     [=](float(&px)[4]) {
+                       px[ChanR] = util::StretchValue(s, px[ChanR]);
+                       px[ChanG] = util::StretchValue(stretches[0], px[ChanG]);
+                       px[ChanB] = util::StretchValue(stretches[2], px[ChanB]);
+                     }});
+
+  using util::ClipMode;
+  const struct {
+    ClipMode mode;
+    double limit, multiplier;
+  } clips[] = {{ClipMode::Clip, 50, 1},           {ClipMode::Clip, 12.5, 1.5},
+               {ClipMode::Divide, 50, 2},         {ClipMode::Divide, 0.3, -0.0},
+               {ClipMode::Disable, 25, 1},        {ClipMode::Clip, 0, 1},
+               {ClipMode::Clip, 50.000001, 3},    {ClipMode::Keep, 10, 2},
+               {ClipMode::Divide, double(NaN), 1}};
+  for (const auto& c : clips)
+    cases.push_back({"ClipMotionVectors mode " + std::to_string(int(c.mode)) + " limit " +
+                         std::to_string(c.limit),
+                     [=](const float* in, float* out, size_t w) {
+                       util::ClipRow(in, out, w, c.mode, c.limit, c.multiplier);
+                     },
+                     [=](float(&px)[4]) {
+                       util::ClipVector(c.mode, c.limit, c.multiplier, px[ChanR], px[ChanG],
+                                        px[ChanB]);
+                     }});
+
+  for (bool stream : {false, true})
+    cases.push_back({std::string("copy") + (stream ? " streamed" : ""),
+                     [=](const float* in, float* out, size_t w) {
+                       kernels::CopyPixels(in, out, 4 * w, stream);
+                     },
+                     [](float(&)[4]) {}});
+  return cases;
+}
+
+// Runs `body` once at each level this processor has, forced, and names the
+// level in every failure.
+void AtEveryLevel(const std::function<void()>& body) {
+  const std::vector<kernels::Cpu> levels = kernels::CpuLevelsHere();
+  ASSERT_FALSE(levels.empty());
+  EXPECT_EQ(levels.back(), kernels::Cpu::Scalar);
+  for (kernels::Cpu cpu : levels) {
+    SCOPED_TRACE(kernels::CpuName(cpu));
+    ASSERT_TRUE(kernels::ForceCpu(cpu));
+    ASSERT_EQ(kernels::CurrentCpu(), cpu);
+    body();
+  }
+  kernels::ForceCpu(std::nullopt);
+}
+
+TEST(Kernels, EveryFastRowHasTheBitsOfItsPlainRuleAtEveryLevel) {
+  const std::vector<RowCase> cases = Cases();
+  AtEveryLevel([&] {
+    for (const RowCase& c : cases)
+      for (size_t width = 0; width <= 37; width += width < 20 ? 1 : 17) {
+        const std::vector<float> in = PixelsOf(width, uint32_t(width));
+        // 16-byte aligned, as every pixel of the common layout is.
+        std::vector<FltPixel4> fast(width + 1), plain(width + 1);
+        c.fast(in.data(), fast[0].Chan, width);
+        for (size_t x = 0; x < width; ++x) {
+          std::memcpy(plain[x].Chan, &in[4 * x], sizeof plain[x].Chan);
+          c.plain(plain[x].Chan);
+        }
+        kernels::FinishStreaming();
+        for (size_t x = 0; x < width; ++x)
+          ASSERT_EQ(std::memcmp(fast[x].Chan, plain[x].Chan, sizeof plain[x].Chan), 0)
+              << c.name << ", " << width << " wide, pixel " << x << ": " << fast[x].Chan[0] << " "
+              << fast[x].Chan[1] << " " << fast[x].Chan[2] << " " << fast[x].Chan[3] << " against "
+              << plain[x].Chan[0] << " " << plain[x].Chan[1] << " " << plain[x].Chan[2] << " "
+              << plain[x].Chan[3];
+      }
+  });
+}
+
+// The normaliser's first pass keeps, channel by channel, the values the rule
+// takes in scan order, down to the sign of a zero that ties.
+TEST(Kernels, RangesOfTheNormalizerFollowTheRuleAtEveryLevel) {
+  const double thresholds[][2] = {{0, 1}, {-Inf, Inf}, {-1e-40, 0}, {0.5, 0.5}, {NaN, 1}};
+  AtEveryLevel([&] {
+    for (int w : {1, 7, 19}) {
+      const std::vector<float> values = PixelsOf(size_t(w) * 3, uint32_t(w));
+      ImagePtr img = MakeImage(w, 3, [&](int x, int y) {
+        const float* p = &values[4 * size_t(y * w + x)];
+        return RGBA{p[ChanR], p[ChanG], p[ChanB], p[ChanA]};
+      });
+      for (const auto& t : thresholds) {
+        util::ChannelRange red{t[0], t[1]}, green{-t[1], t[1]}, blue{t[0], 1e30};
+        util::ChannelRange r = red, g = green, b = blue;
+        util::FindRanges(img.get(), red, green, blue);
+        for (size_t i = 0; i < values.size(); i += 4) {
+          util::TakeIntoRange(b, values[i + ChanB]);
+          util::TakeIntoRange(g, values[i + ChanG]);
+          util::TakeIntoRange(r, values[i + ChanR]);
+        }
+        for (auto [got, want] : {std::pair(red, r), std::pair(green, g), std::pair(blue, b)}) {
+          EXPECT_EQ(std::signbit(got.min), std::signbit(want.min)) << w << " wide";
+          EXPECT_EQ(got.min, want.min) << w << " wide, thresholds " << t[0] << " " << t[1];
+          EXPECT_EQ(got.max, want.max) << w << " wide, thresholds " << t[0] << " " << t[1];
+          EXPECT_EQ(std::signbit(got.max), std::signbit(want.max)) << w << " wide";
+        }
+      }
+    }
+  });
+}
+
+TEST(Kernels, LevelsAreNamedAndOnlyThoseTheProcessorRunsCanBeForced) {
+  for (kernels::Cpu cpu :
+       {kernels::Cpu::Avx512, kernels::Cpu::Avx2, kernels::Cpu::Sse4, kernels::Cpu::Scalar})
+    EXPECT_EQ(kernels::CpuNamed(kernels::CpuName(cpu)), cpu);
+  EXPECT_EQ(kernels::CpuNamed("avx"), std::nullopt);
+  const std::vector<kernels::Cpu> here = kernels::CpuLevelsHere();
+  for (kernels::Cpu cpu :
+       {kernels::Cpu::Avx512, kernels::Cpu::Avx2, kernels::Cpu::Sse4, kernels::Cpu::Scalar}) {
+    const bool runs = std::find(here.begin(), here.end(), cpu) != here.end();
+    EXPECT_EQ(kernels::ForceCpu(cpu), runs) << kernels::CpuName(cpu);
+  }
+  EXPECT_TRUE(kernels::ForceCpu(std::nullopt));
+  EXPECT_EQ(kernels::CurrentCpu(), here.front());
+}
+
+}  // namespace
