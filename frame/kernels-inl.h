@@ -23,10 +23,14 @@
 #include <cstdint>
 #include <cstring>
 
+#include "frame/lanes.h"
+
 HWY_BEFORE_NAMESPACE();
 namespace kernels {
 namespace HWY_NAMESPACE {
 namespace hn = hwy::HWY_NAMESPACE;
+using kernels::LoadPixel;
+using kernels::Rgba;
 
 using Doubles = hn::ScalableTag<double>;
 using Floats = hn::Rebind<float, Doubles>;
@@ -73,11 +77,6 @@ HWY_INLINE V Greater(V a, V b) {
 }
 
 // Step() pixels of the common layout, one vector per channel.
-template <class V>
-struct Rgba {
-  V r, g, b, a;
-};
-
 HWY_INLINE Rgba<FloatVec> LoadPixels(const float* in) {
   Rgba<FloatVec> p;
   hn::LoadInterleaved4(Floats(), in, p.b, p.g, p.r, p.a);
@@ -114,6 +113,63 @@ HWY_INLINE void StorePixel(const float (&bgra)[4], float* out) {
     hn::StoreU(v, px, out);
 #endif
 }
+
+// The lanes of a register as a value of their own, for rules written once
+// for plain values and registers (frame/lanes.h): arithmetic with registers
+// and with plain numbers, which fill every lane.
+template <class D>
+struct Lanes {
+  using Scalar = hn::TFromD<D>;
+  hn::Vec<D> v;
+
+  Lanes() = default;
+  HWY_INLINE Lanes(hn::Vec<D> v) : v(v) {}
+  HWY_INLINE Lanes(Scalar s) : v(hn::Set(D(), s)) {}
+
+  HWY_INLINE friend Lanes operator+(Lanes a, Lanes b) { return hn::Add(a.v, b.v); }
+  HWY_INLINE friend Lanes operator-(Lanes a, Lanes b) { return hn::Sub(a.v, b.v); }
+  HWY_INLINE friend Lanes operator*(Lanes a, Lanes b) { return hn::Mul(a.v, b.v); }
+  HWY_INLINE friend Lanes operator/(Lanes a, Lanes b) { return hn::Div(a.v, b.v); }
+};
+using FloatLanes = Lanes<Floats>;
+using DoubleLanes = Lanes<Doubles>;
+
+HWY_INLINE DoubleLanes Widen(FloatLanes f) { return Widen(f.v); }
+HWY_INLINE FloatLanes Narrow(DoubleLanes d) { return Narrow(d.v); }
+template <class D>
+HWY_INLINE Lanes<D> Sqrt(Lanes<D> a) {
+  return hn::Sqrt(a.v);
+}
+HWY_INLINE DoubleLanes Abs(DoubleLanes d) { return hn::Abs(d.v); }
+template <class D>
+HWY_INLINE Lanes<D> Lesser(Lanes<D> a, Lanes<D> b) {
+  return Lesser(a.v, b.v);
+}
+template <class D>
+HWY_INLINE Lanes<D> Greater(Lanes<D> a, Lanes<D> b) {
+  return Greater(a.v, b.v);
+}
+HWY_INLINE FloatLanes IfNonZero(FloatLanes test, FloatLanes value, FloatLanes otherwise) {
+  return hn::IfThenElse(test.v != hn::Zero(Floats()), value.v, otherwise.v);
+}
+// Compared as doubles: a float is greater than 0 exactly when it is so
+// widened.
+HWY_INLINE DoubleLanes IfPositive(FloatLanes test, DoubleLanes value) {
+  return hn::IfThenElseZero(Widen(test.v) > hn::Zero(Doubles()), value.v);
+}
+HWY_INLINE DoubleLanes IfPositiveElseNaN(FloatLanes test, DoubleLanes value) {
+  return hn::IfThenElse(Widen(test.v) > hn::Zero(Doubles()), value.v,
+                        hn::Set(Doubles(), std::numeric_limits<double>::quiet_NaN()));
+}
+template <class Fn>
+HWY_INLINE DoubleLanes EachLane(DoubleLanes d, Fn&& fn) {
+  HWY_ALIGN double lanes[hn::MaxLanes(Doubles())];
+  hn::Store(d.v, Doubles(), lanes);
+  for (size_t i = 0; i < hn::Lanes(Doubles()); ++i) lanes[i] = fn(lanes[i]);
+  return hn::Load(Doubles(), lanes);
+}
+
+HWY_INLINE Rgba<FloatLanes> Wrap(const Rgba<FloatVec>& p) { return {p.r, p.g, p.b, p.a}; }
 
 // The row walks. Each takes the vector form of a rule for whole steps of
 // pixels and the tool's plain rule for the pixels after the last whole step.
@@ -153,22 +209,21 @@ HWY_INLINE void MapRowPairs(const float* HWY_RESTRICT in, const float* HWY_RESTR
 }
 
 // Grey into four channels: `vec` gives one FloatVec of grey values for
-// Step() pixels (and, when `second` is not null, the pixels of the second
-// row), `plain` one float; each is written into blue, green, red and alpha.
+// Step() pixels and the pixels at the same place of `second` (the pixels
+// themselves again when it is null), `plain` one float for one pixel and its
+// second; each is written into blue, green, red and alpha.
 template <bool Stream, class Vec, class Plain>
 HWY_INLINE void GreyRow(const float* HWY_RESTRICT in, const float* HWY_RESTRICT second,
                         float* HWY_RESTRICT out, size_t width, const Vec& vec, const Plain& plain) {
+  if (!second) second = in;
   const size_t step = Step();
   size_t x = 0;
   for (; x + step <= width; x += step) {
-    const FloatVec grey = second ? vec(LoadPixels(in + 4 * x), LoadPixels(second + 4 * x))
-                                 : vec(LoadPixels(in + 4 * x), LoadPixels(in + 4 * x));
+    const FloatVec grey = vec(LoadPixels(in + 4 * x), LoadPixels(second + 4 * x));
     StorePixels<Stream>({grey, grey, grey, grey}, out + 4 * x);
   }
   for (; x < width; ++x) {
-    const float* p = in + 4 * x;
-    const float* q = second ? second + 4 * x : p;
-    const float grey = plain(p, q);
+    const float grey = plain(LoadPixel(in + 4 * x), LoadPixel(second + 4 * x));
     const float px[4] = {grey, grey, grey, grey};
     StorePixel<Stream>(px, out + 4 * x);
   }

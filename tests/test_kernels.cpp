@@ -15,6 +15,7 @@
 #include "frame/kernels.h"
 #include "tests/harness.h"
 #include "tools/dof/rules.h"
+#include "tools/relight/rules.h"
 #include "tools/util/rules.h"
 
 namespace {
@@ -53,12 +54,30 @@ std::vector<float> PixelsOf(size_t pixels, uint32_t seed) {
 }
 
 // The fast form of a row and the plain rule of one pixel (blue, green, red,
-// alpha, changed in place).
+// alpha, changed in place), each with the pixels of a second row.
 struct RowCase {
   std::string name;
-  std::function<void(const float* in, float* out, size_t width)> fast;
-  std::function<void(float (&px)[4])> plain;
+  std::function<void(const float* in, const float* second, float* out, size_t width)> fast;
+  std::function<void(float (&px)[4], const float* second)> plain;
 };
+
+// The relighting tools write one grey value into every channel.
+template <typename Settings, typename Row, typename Grey>
+void AddGreyCases(std::vector<RowCase>& cases, const std::string& name, const Settings& settings,
+                  Row row, Grey grey) {
+  for (bool paired : {false, true})
+    for (bool stream : {false, true})
+      cases.push_back({name + (paired ? " with second image" : "") + (stream ? " streamed" : ""),
+                       [=](const float* in, const float* second, float* out, size_t w) {
+                         row(settings, in, paired ? second : nullptr, out, w, stream);
+                       },
+                       [=](float(&px)[4], const float* second) {
+                         const kernels::Rgba<float> p = kernels::LoadPixel(px);
+                         const float value =
+                             float(grey(settings, paired, p, kernels::LoadPixel(second)));
+                         px[0] = px[1] = px[2] = px[3] = value;
+                       }});
+}
 
 std::vector<RowCase> Cases() {
   std::vector<RowCase> cases;
@@ -67,12 +86,13 @@ std::vector<RowCase> Cases() {
   for (double zmax : {7.5, 9.107735, 0.1, -2.5000000001, 1e-30, 1e30, 1e300, 1e-310, 0.0, -0.0,
                       double(Inf), double(NaN)})
     for (bool stream : {false, true})
-      cases.push_back(
-          {"ZDevider Zmax " + std::to_string(zmax) + (stream ? " streamed" : ""),
-           [=](const float* in, float* out, size_t w) { dof::DivideRun(in, out, w, zmax, stream); },
-           [=](float(&px)[4]) {
-             for (int c = 0; c < 3; ++c) px[c] = dof::DivideDepth(px[c], zmax);
-           }});
+      cases.push_back({"ZDevider Zmax " + std::to_string(zmax) + (stream ? " streamed" : ""),
+                       [=](const float* in, const float*, float* out, size_t w) {
+                         dof::DivideRun(in, out, w, zmax, stream);
+                       },
+                       [=](float(&px)[4], const float*) {
+                         for (int c = 0; c < 3; ++c) px[c] = dof::DivideDepth(px[c], zmax);
+                       }});
   // Zmax = x / h for a value x of the rows and a point h halfway between two
   // floats: there the product with the reciprocal would narrow to the wrong
   // float, and the run must divide instead.
@@ -82,25 +102,28 @@ std::vector<RowCase> Cases() {
     const float f = unit(random) * float(1 << i % 20);
     const double halfway = double(f) + double(std::nextafter(f, Inf) - f) / 2;
     const double zmax = double(Awkward[14 + i % 6]) / halfway;
-    cases.push_back(
-        {"ZDevider halfway " + std::to_string(zmax),
-         [=](const float* in, float* out, size_t w) { dof::DivideRun(in, out, w, zmax, false); },
-         [=](float(&px)[4]) {
-           for (int c = 0; c < 3; ++c) px[c] = dof::DivideDepth(px[c], zmax);
-         }});
+    cases.push_back({"ZDevider halfway " + std::to_string(zmax),
+                     [=](const float* in, const float*, float* out, size_t w) {
+                       dof::DivideRun(in, out, w, zmax, false);
+                     },
+                     [=](float(&px)[4], const float*) {
+                       for (int c = 0; c < 3; ++c) px[c] = dof::DivideDepth(px[c], zmax);
+                     }});
   }
 
   for (const dof::SharpZone zone :
        {dof::SharpZone{1.0, 9.107735, 7.783956, 10.97404},
         dof::SharpZone{0.1, 91.07735, 70.0, -1.0}, dof::SharpZone{10.0, 0.9, 0.5, 2.5},
         dof::SharpZone{-1.0, 5.0, 5.0, 5.0}})
-    cases.push_back(
-        {"ZRemapper scale " + std::to_string(zone.scale),
-         [=](const float* in, float* out, size_t w) { dof::RemapRow(zone, in, out, w); },
-         [=](float(&px)[4]) {
-           const dof::Side side = dof::SideOf(zone, px[ChanB]);
-           for (int c = 0; c < 3; ++c) px[c] = dof::DistanceOutOfFocus(zone, px[c], side);
-         }});
+    cases.push_back({"ZRemapper scale " + std::to_string(zone.scale),
+                     [=](const float* in, const float*, float* out, size_t w) {
+                       dof::RemapRow(zone, in, out, w);
+                     },
+                     [=](float(&px)[4], const float*) {
+                       const dof::Side side = dof::SideOf(zone, px[ChanB]);
+                       for (int c = 0; c < 3; ++c)
+                         px[c] = dof::DistanceOutOfFocus(zone, px[c], side);
+                     }});
 
   const util::Stretch stretches[] = {{0.25, 0.5, false},
                                      {-3.0, 1e-30, false},
@@ -109,10 +132,10 @@ std::vector<RowCase> Cases() {
                                      {1e30, -2.0, false}};
   for (const util::Stretch& s : stretches)
     cases.push_back({"Normalizer stretch from " + std::to_string(s.low),
-                     [=](const float* in, float* out, size_t w) {
+                     [=](const float* in, const float*, float* out, size_t w) {
                        util::StretchRow(in, out, w, s, stretches[0], stretches[2]);
                      },
-                     [=](float(&px)[4]) {
+                     [=](float(&px)[4], const float*) {
                        px[ChanR] = util::StretchValue(s, px[ChanR]);
                        px[ChanG] = util::StretchValue(stretches[0], px[ChanG]);
                        px[ChanB] = util::StretchValue(stretches[2], px[ChanB]);
@@ -130,20 +153,41 @@ std::vector<RowCase> Cases() {
   for (const auto& c : clips)
     cases.push_back({"ClipMotionVectors mode " + std::to_string(int(c.mode)) + " limit " +
                          std::to_string(c.limit),
-                     [=](const float* in, float* out, size_t w) {
+                     [=](const float* in, const float*, float* out, size_t w) {
                        util::ClipRow(in, out, w, c.mode, c.limit, c.multiplier);
                      },
-                     [=](float(&px)[4]) {
+                     [=](float(&px)[4], const float*) {
                        util::ClipVector(c.mode, c.limit, c.multiplier, px[ChanR], px[ChanG],
                                         px[ChanB]);
                      }});
 
+  using relight::MapChannel;
+  for (auto channel : {MapChannel::Luminance, MapChannel::Alpha})
+    for (double intensity : {1.0, -1.0, 4.0})
+      AddGreyCases(cases, "Fallof " + std::to_string(intensity),
+                   relight::Falloff{intensity, channel}, relight::FalloffRow,
+                   relight::FalloffGrey<float>);
+  for (const relight::Light& light :
+       {relight::Light{0, 0, 0, 1, 0, MapChannel::Luminance, false},
+        relight::Light{0, 0, 0, 1, 1, MapChannel::Red, false},
+        relight::Light{0.5, -1, 0, 1, 3, MapChannel::Green, true},
+        relight::Light{1e30, 2, -3, 2, 0.5, MapChannel::Alpha, false}})
+    AddGreyCases(cases, "Relight " + std::to_string(light.size), light, relight::LightRow,
+                 relight::LightGrey<float>);
+  const relight::Vec3<float> axis{0.0f, 0.6f, 0.8f}, none{0.0f, 0.0f, 0.0f};
+  for (const relight::Spotlight& light :
+       {relight::Spotlight{{0, 0, 10}, axis, relight::ConePower(8), 1.0},
+        relight::Spotlight{{0, 3, 10}, axis, relight::ConePower(2.5), 2.0},
+        relight::Spotlight{{1, 0, 0}, none, relight::ConePower(0), double(Inf)}})
+    AddGreyCases(cases, "SimpleSpotlight " + std::to_string(light.power.exponent), light,
+                 relight::SpotRow, relight::SpotGrey<float>);
+
   for (bool stream : {false, true})
     cases.push_back({std::string("copy") + (stream ? " streamed" : ""),
-                     [=](const float* in, float* out, size_t w) {
+                     [=](const float* in, const float*, float* out, size_t w) {
                        kernels::CopyPixels(in, out, 4 * w, stream);
                      },
-                     [](float(&)[4]) {}});
+                     [](float(&)[4], const float*) {}});
   return cases;
 }
 
@@ -167,13 +211,14 @@ TEST(Kernels, EveryFastRowHasTheBitsOfItsPlainRuleAtEveryLevel) {
   AtEveryLevel([&] {
     for (const RowCase& c : cases)
       for (size_t width = 0; width <= 37; width += width < 20 ? 1 : 17) {
-        const std::vector<float> in = PixelsOf(width, uint32_t(width));
+        const std::vector<float> in = PixelsOf(width, uint32_t(width)),
+                                 second = PixelsOf(width, uint32_t(width + 3));
         // 16-byte aligned, as every pixel of the common layout is.
         std::vector<FltPixel4> fast(width + 1), plain(width + 1);
-        c.fast(in.data(), fast[0].Chan, width);
+        c.fast(in.data(), second.data(), fast[0].Chan, width);
         for (size_t x = 0; x < width; ++x) {
           std::memcpy(plain[x].Chan, &in[4 * x], sizeof plain[x].Chan);
-          c.plain(plain[x].Chan);
+          c.plain(plain[x].Chan, &second[4 * x]);
         }
         kernels::FinishStreaming();
         for (size_t x = 0; x < width; ++x)
