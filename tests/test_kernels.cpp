@@ -262,6 +262,87 @@ TEST(Kernels, RangesOfTheNormalizerFollowTheRuleAtEveryLevel) {
   });
 }
 
+// The UV tools' rows against the walk of an image with a further channel,
+// which follows the plain rules of tools/util/uv.h pixel by pixel.
+// The rows of four pixels of the common layout and the pixel-by-pixel walk
+// of any layout give the same bits: the same UV pass over a texture with and
+// without a further channel, in every mode and orientation. The pass holds
+// positions inside, on and past every edge, past the fixed-point range, not
+// a number, and pixels off the surface, over widths that leave a remainder.
+TEST(Kernels, PositionerRowsGiveTheBitsOfThePixelWalkAtEveryLevel) {
+  AtEveryLevel([&] {
+    const float inf = std::numeric_limits<float>::infinity();
+    const std::vector<float> coords = {0.0f,  0.5f,   0.999f,  1.0f,  -0.005f, -0.015f, 0.25f,
+                                       NaN,   400.0f, -400.0f, inf,   -inf,    0.73f,   1.5f,
+                                       -1.0f, 1e-30f, 0.333f,  2.01f, -0.5f,   0.1f,    0.9f};
+    const float alphas[] = {1.0f, 0.5f, 0.0f, -2.0f, 1.0f, NaN, 1.0f};
+    ImagePtr pass = MakeImage(23, 7, [&](int x, int y) {
+      return RGBA{coords[(x + 3 * y) % coords.size()], coords[(5 * x + y) % coords.size()], 0,
+                  alphas[(x + y) % 7]};
+    });
+    // Negative and infinite samples too: off the surface is +0, not 0 times
+    // the sample.
+    auto color = [inf](int x, int y) {
+      return RGBA{float(x) - 6.0f, y == 8 ? inf : float(y), 1.0f + x * y, 0.5f};
+    };
+    ImagePtr common = MakeImage(13, 9, color);
+    ImagePtr withFurther =
+        MakeImage(13, 9, color, {"id"}, [](int x, int, int) { return float(x); });
+    for (const char* mode : {"Black", "Wrap", "Duplicate"})
+      for (int orientation = 0; orientation < 8; ++orientation) {
+        ToolHarness tool(UVpositionerRecord);
+        tool.Choose("SampleMode", mode).Set("Swap", orientation & 1).Set("Flipx", orientation & 2);
+        tool.Set("Flipy", orientation & 4).Set("Xoffset", 0.125).Set("Uscale", 1.75);
+        tool.Set("Vscale", 0.5).Connect("UV", pass.get());
+        ImagePtr rows = tool.Connect("Image", common.get()).Render();
+        ImagePtr walk = tool.Connect("Image", withFurther.get()).Render();
+        for (int y = 0; y < pass->Height(); ++y)
+          EXPECT_EQ(std::memcmp(rows->Group1(0, y), walk->Group1(0, y), 23 * 4 * sizeof(float)), 0)
+              << mode << ", orientation " << orientation << ", row " << y;
+      }
+  });
+}
+
+// The rows of the common layout (written without clearing first; the places
+// that no write reaches are cleared after) and the pixel-by-pixel walk of any
+// layout give the same bits, with every option and orientation. The pass
+// holds places inside, on and past every edge, not a number and infinities,
+// over a width that leaves pixels past the last group of four; the source's
+// values make averages that round.
+TEST(Kernels, UnwrapperRowsGiveTheBitsOfThePixelWalkAtEveryLevel) {
+  AtEveryLevel([&] {
+    const float inf = std::numeric_limits<float>::infinity();
+    const std::vector<float> coords = {0.0f,  0.5f,   0.999f, 1.0f, -0.3f, 1.7f,  0.25f,
+                                       NaN,   -0.0f,  inf,    -inf, 0.73f, 0.04f, 0.96f,
+                                       0.31f, 1e-30f, 0.333f, 0.1f, 0.9f,  0.62f, 0.48f};
+    ImagePtr pass = MakeImage(23, 7, [&](int x, int y) {
+      return RGBA{coords[(x + 3 * y) % coords.size()], coords[(5 * x + y) % coords.size()], 0, 1};
+    });
+    // Blue mixes huge values of both signs with small ones, so that the sum of
+    // an average depends on the order it is taken in.
+    const float blues[] = {1e30f, -1e30f, 0.25f, 3.0f, -1e30f};
+    auto color = [&](int x, int y) {
+      return RGBA{0.1f * x - 0.7f * y, 1.0f / (1 + x + y), blues[(3 * x + 2 * y + x * y) % 5],
+                  0.5f + 0.01f * x};
+    };
+    ImagePtr common = MakeImage(23, 7, color);
+    ImagePtr withFurther =
+        MakeImage(23, 7, color, {"id"}, [](int x, int, int) { return float(x); });
+    const char* const options[] = {"Swap", "Flipx", "Flipy", "InterpolateSamples",
+                                   "Interpolate pixel setting"};
+    for (int set = 0; set < 32; ++set) {
+      ToolHarness tool(UVunwrapRecord);
+      for (int i = 0; i < 5; ++i) tool.Set(options[i], (set >> i) & 1);
+      tool.Connect("UV", pass.get());
+      ImagePtr rows = tool.Connect("Image", common.get()).Render();
+      ImagePtr walk = tool.Connect("Image", withFurther.get()).Render();
+      for (int y = 0; y < pass->Height(); ++y)
+        EXPECT_EQ(std::memcmp(rows->Group1(0, y), walk->Group1(0, y), 23 * 4 * sizeof(float)), 0)
+            << "options " << set << ", row " << y;
+    }
+  });
+}
+
 TEST(Kernels, LevelsAreNamedAndOnlyThoseTheProcessorRunsCanBeForced) {
   for (kernels::Cpu cpu :
        {kernels::Cpu::Avx512, kernels::Cpu::Avx2, kernels::Cpu::Sse4, kernels::Cpu::Scalar})
