@@ -262,6 +262,40 @@ TEST(Kernels, RangesOfTheNormalizerFollowTheRuleAtEveryLevel) {
   });
 }
 
+// The convolution filter's blocks: each pixel the sums of its taps in tap
+// order, divided by the weight, as ConvolvedPixel takes them one by one.
+TEST(Kernels, ConvolutionBlocksFollowTheRuleAtEveryLevel) {
+  const std::vector<float> source = PixelsOf(64 * 3, 5), weights = PixelsOf(9, 6);
+  std::vector<dof::Tap> taps;
+  std::vector<const float*> rows;
+  for (int t = 0; t < 9; ++t) {
+    dof::Tap tap{
+        {weights[4 * t], weights[4 * t + 1], weights[4 * t + 2], weights[4 * t + 3]}, t % 5, t % 3};
+    taps.push_back(tap);
+    rows.push_back(&source[4 * 64 * size_t(tap.dy)]);
+  }
+  AtEveryLevel([&] {
+    for (double weight : {3.5, 0.0, -1.0})
+      for (int32_t width : {0, 7, 12, 40, 64}) {
+        std::vector<FltPixel4> fast(64), plain(64);
+        const int32_t done = dof::ConvolveBlocks(taps.data(), rows.data(), taps.size(), 4, width,
+                                                 weight, fast[0].Chan);
+        int32_t whole = 0;  // the blocks of eight whose taps, 4 columns on, fit
+        while (whole + 7 + 4 < width) whole += 8;
+        EXPECT_EQ(done, whole) << width;
+        for (int32_t x = 0; x < done; ++x) {
+          float sum[4] = {0, 0, 0, 0};
+          for (size_t t = 0; t < taps.size(); ++t)
+            for (int c = 0; c < 4; ++c)
+              sum[c] += taps[t].weights[c] * rows[t][4 * (x + taps[t].dx) + c];
+          dof::ConvolvedPixel(sum, weight, plain[size_t(x)].Chan);
+          ASSERT_EQ(std::memcmp(fast[size_t(x)].Chan, plain[size_t(x)].Chan, sizeof(FltPixel4)), 0)
+              << width << " wide, weight " << weight << ", pixel " << x;
+        }
+      }
+  });
+}
+
 // The UV tools' rows against the walk of an image with a further channel,
 // which follows the plain rules of tools/util/uv.h pixel by pixel.
 // The rows of four pixels of the common layout and the pixel-by-pixel walk

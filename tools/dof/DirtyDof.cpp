@@ -61,12 +61,7 @@ class DirtyDof : public ThreadedOperator {
     maxOffset_ = 15.0;
     DrawPattern();
 
-    result_ = NewImage({{ImageLike, source_}});
-    // The rows write red, green, blue and alpha of every pixel; only the
-    // further channels are left to clear, on the calling thread.
-    if (result_->FurtherCount() > 0) result_->Fill(0, 0, 0, 0);
-    DoMultiProcess(req, source_->Height());
-    output_->Set(req, result_);
+    RenderRows(*this, req, output_, source_, result_, FurtherChannels::Cleared);
   }
 
   void ProcessChunk(Request*, int chunk) override {

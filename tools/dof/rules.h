@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <cstddef>
+#include <cstdint>
 
 namespace dof {
 
@@ -61,5 +62,32 @@ inline float DistanceOutOfFocus(const SharpZone& zone, float depth, Side side) {
 
 // One row of the common layout remapped: red, green and blue, alpha kept.
 void RemapRow(const SharpZone& zone, const float* in, float* out, size_t width);
+
+}  // namespace dof
+
+namespace dof {
+
+// One kernel pixel of the convolution filter: its weights (blue, green, red,
+// alpha) and where it reads the source relative to the output pixel.
+struct Tap {
+  float weights[4];
+  int32_t dx;  // kx
+  int32_t dy;  // Kh - ky
+};
+
+// One output pixel's sums: each channel's products with the source pixels
+// under the taps, added in tap order in single precision, exactly as four
+// separate floats; then divided by the weight whatever it is (no positive
+// alpha gives IEEE infinities and NaNs).
+inline void ConvolvedPixel(const float (&sum)[4], double weight, float* out) {
+  for (int c = 0; c < 4; ++c) out[c] = static_cast<float>(sum[c] / weight);
+}
+
+// The blocks of output pixels of a row whose taps all fall inside the
+// source's columns (`reach` is the largest dx), `rows[t]` the source row of
+// tap t. Returns the first column it left for the caller, which takes the
+// pixels near the right edge one by one.
+int32_t ConvolveBlocks(const Tap* taps, const float* const* rows, size_t count, int32_t reach,
+                       int32_t width, double weight, float* out);
 
 }  // namespace dof

@@ -36,10 +36,8 @@ class SSAO : public ThreadedOperator {
     normalsImage_ = ImageValue(normals_, req);
     positionImage_ = ImageValue(position_, req);
 
-    // Not cleared: the rows write every pixel.
-    result_ = NewImage({{ImageLike, normalsImage_}});
-    DoMultiProcess(req, normalsImage_->Height());
-    output_->Set(req, result_);
+    // The rows write every pixel, further channels included.
+    RenderRows(*this, req, output_, normalsImage_, result_, FurtherChannels::WrittenByRows);
   }
 
   void ProcessChunk(Request*, int chunk) override {
