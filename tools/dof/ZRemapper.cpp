@@ -18,27 +18,13 @@ class ZRemapper : public ThreadedOperator {
     AddControlPage("Settings");
     title_ = Add(*this, Label("ICI", "Input Cam And Scene Info"));
     sceneScale_ = Add(*this, Slider("SceneScale", "Scene Scale").Default(1.0));
-    focalLength_ =
-        Add(*this, Slider("FocalLength", "Focal Length (mm)").LowerLimit(0.0).Default(50.0));
+    camera_.AddFocalLength(*this);
     planeOfFocus_ = Add(*this, Color("PlaneOfFocus", "Plane Of Focus (m)")
                                    .Default(9.107735)
                                    .ColorGroup(1)
                                    .ColorChannel(0));
-    apertureWidth_ =
-        Add(*this, Slider("ApertureWidth", "Aperture Width (inch)").LowerLimit(0.0).Default(0.98));
-    apertureHeight_ = Add(
-        *this, Slider("ApertureHeight", "Aperture Height (inch)").LowerLimit(0.0).Default(0.735));
-    fstop_ = Add(*this, Slider("Fstop", "Fstop").LowerLimit(0.0).Default(2.8));
-    outputLabel_ =
-        Add(*this, Label("CDO", "Calculated DoF Output (not multiplied by scene scale)"));
-    frameAspect_ = Add(*this, Slider("FrameAspect", "Frame Aspect").Default(1.0).Computed());
-    coc_ = Add(*this, Slider("CoC", "Circle of confusion (mm)").Default(1.0).Computed());
-    hyperFocal_ = Add(*this, Slider("HyperFocal", "HyperFocal (m)").Default(53.26039).Computed());
-    infiniteNote_ =
-        Add(*this, Label("DOFInfo", "If DofFar and DofTotal are infinite number output is 0.0"));
-    dofNear_ = Add(*this, Slider("DoFN", "DoF Near (m)").Default(7.783956).Computed());
-    dofFar_ = Add(*this, Slider("DoFF", "DoF Far (m)").Default(10.97404).Computed());
-    dofTotal_ = Add(*this, Slider("DoFT", "DoF Total (m)").Default(3.19008).Computed());
+    camera_.AddGateAndFstop(*this);
+    camera_.AddFields(*this, "Calculated DoF Output (not multiplied by scene scale)");
     input_ = Add(*this, ImageInput("Input", "Input").MainInput(1));
     output_ = AddImageOutput(*this);
   }
@@ -46,20 +32,8 @@ class ZRemapper : public ThreadedOperator {
   void Process(Request* req) override {
     const double scale = NumberValue(sceneScale_, req);
     const double planeOfFocus = std::fabs(NumberValue(planeOfFocus_, req) / scale);
-    const double apertureWidth = NumberValue(apertureWidth_, req);
-    const double apertureHeight = NumberValue(apertureHeight_, req);
-    const double fstop = NumberValue(fstop_, req);
-    const double focalLength = NumberValue(focalLength_, req);
-    const DepthOfField dof =
-        ComputeDepthOfField(focalLength, planeOfFocus, apertureWidth, apertureHeight, fstop);
-
     // The fields show the scaled values, not multiplied back by the scale.
-    ShowValue(frameAspect_, dof.aspect);
-    ShowValue(coc_, dof.coc);
-    ShowValue(hyperFocal_, dof.hyperfocal);
-    ShowValue(dofNear_, dof.near);
-    ShowValue(dofFar_, ShownFar(dof));
-    ShowValue(dofTotal_, ShownTotal(dof));
+    const DepthOfField dof = camera_.Show(req, planeOfFocus);
 
     Image* src = ImageValue(input_, req);
     // Without a depth pass there is nothing to remap: the fields are up to
@@ -85,19 +59,8 @@ class ZRemapper : public ThreadedOperator {
  private:
   Input* title_;
   Input* sceneScale_;
-  Input* focalLength_;
+  CameraPage camera_;
   Input* planeOfFocus_;
-  Input* apertureWidth_;
-  Input* apertureHeight_;
-  Input* fstop_;
-  Input* outputLabel_;
-  Input* frameAspect_;
-  Input* coc_;
-  Input* hyperFocal_;
-  Input* infiniteNote_;
-  Input* dofNear_;
-  Input* dofFar_;
-  Input* dofTotal_;
   Input* input_;
   Output* output_;
 };

@@ -16,13 +16,7 @@ class Relight : public ThreadedOperator {
       : ThreadedOperator(reg, val, tags) {
     AddControlPage("Settings");
     title_ = Add(*this, Label("Relight", "Intuitive Relighter"));
-    red_ = Add(*this, Color("Red", "Red")
-                          .Default(0.0)
-                          .GroupCaption("Light Position/Direction")
-                          .ColorGroup(2)
-                          .ColorChannel(0));
-    green_ = Add(*this, Color("Green", "Green").Default(0.0).ColorGroup(2).ColorChannel(1));
-    blue_ = Add(*this, Color("Blue", "Blue").Default(0.0).ColorGroup(2).ColorChannel(2));
+    light_.Add(*this, "Light Position/Direction", 2, "Red", "Green", "Blue");
     intensity_ = Add(*this, Slider("LightIntensity", "Light Intensity").Default(1.0));
     size_ = Add(*this, Slider("LightSize", "Light Size").Default(0.0));
     mapFunction_ =
@@ -37,13 +31,14 @@ class Relight : public ThreadedOperator {
   }
 
   void Process(Request* req) override {
-    const relight::Light light{NumberValue(red_, req),
-                               NumberValue(green_, req),
-                               NumberValue(blue_, req),
-                               NumberValue(intensity_, req),
-                               NumberValue(size_, req),
-                               relight::MapChannelOf(ChoiceValue(mapChannel_, req)),
-                               ChoiceValue(mapFunction_, req) == "Size"};
+    relight::Light light{0,
+                         0,
+                         0,
+                         NumberValue(intensity_, req),
+                         NumberValue(size_, req),
+                         relight::MapChannelOf(ChoiceValue(mapChannel_, req)),
+                         ChoiceValue(mapFunction_, req) == "Size"};
+    light_.Read(req, light.x, light.y, light.z);
     const Image* pass = ImageValue(pass_, req);
     const Image* map = ImageValue(map_, req);
     if (!pass) return;  // nothing to light: no image is set
@@ -59,9 +54,7 @@ class Relight : public ThreadedOperator {
 
  private:
   Input* title_;
-  Input* red_;
-  Input* green_;
-  Input* blue_;
+  relight::ColorPoint light_;
   Input* intensity_;
   Input* size_;
   Input* mapFunction_;

@@ -16,20 +16,8 @@ class SimpleSpotlight : public ThreadedOperator {
       : ThreadedOperator(reg, val, tags) {
     AddControlPage("Settings");
     title_ = Add(*this, Label("Spot Relight", "Simple Spotlight (Relighter)"));
-    red_ = Add(*this, Color("Red", "Red")
-                          .Default(0.0)
-                          .GroupCaption("Light Position")
-                          .ColorGroup(2)
-                          .ColorChannel(0));
-    green_ = Add(*this, Color("Green", "Green").Default(0.0).ColorGroup(2).ColorChannel(1));
-    blue_ = Add(*this, Color("Blue", "Blue").Default(0.0).ColorGroup(2).ColorChannel(2));
-    red2_ = Add(*this, Color("Red2", "Red2")
-                           .Default(0.0)
-                           .GroupCaption("Light Target")
-                           .ColorGroup(3)
-                           .ColorChannel(0));
-    green2_ = Add(*this, Color("Green2", "Green2").Default(0.0).ColorGroup(3).ColorChannel(1));
-    blue2_ = Add(*this, Color("Blue2", "Blue2").Default(0.0).ColorGroup(3).ColorChannel(2));
+    light_.Add(*this, "Light Position", 2, "Red", "Green", "Blue");
+    target_.Add(*this, "Light Target", 3, "Red2", "Green2", "Blue2");
     coneSize_ = Add(*this, Slider("LightConeSize", "Light Cone Size")
                                .Default(8.0)
                                .IntegerValued()
@@ -42,10 +30,9 @@ class SimpleSpotlight : public ThreadedOperator {
   }
 
   void Process(Request* req) override {
-    const double lx = NumberValue(red_, req), ly = NumberValue(green_, req),
-                 lz = NumberValue(blue_, req);
-    const double tx = NumberValue(red2_, req), ty = NumberValue(green2_, req),
-                 tz = NumberValue(blue2_, req);
+    double lx, ly, lz, tx, ty, tz;
+    light_.Read(req, lx, ly, lz);
+    target_.Read(req, tx, ty, tz);
     // The differences are taken in double before they are narrowed, so a
     // light and target far from the origin keep their separation.
     const Vec3<float> axis = relight::Normalized(Vec3<float>{
@@ -72,12 +59,8 @@ class SimpleSpotlight : public ThreadedOperator {
 
  private:
   Input* title_;
-  Input* red_;
-  Input* green_;
-  Input* blue_;
-  Input* red2_;
-  Input* green2_;
-  Input* blue2_;
+  relight::ColorPoint light_;
+  relight::ColorPoint target_;
   Input* coneSize_;
   Input* intensity_;
   Input* position_;

@@ -20,6 +20,23 @@ inline MapChannel MapChannelOf(const TextID& option) {
   return MapChannel::Luminance;
 }
 
+// A point or direction picked as a colour: "Red", "Green" and "Blue" (with
+// a suffix, for a second one) under a caption, in one colour group.
+struct ColorPoint {
+  Input *red, *green, *blue;
+
+  void Add(Operator& op, const char* caption, int group, const char* red_, const char* green_,
+           const char* blue_) {
+    red = ::Add(
+        op, Color(red_, red_).Default(0.0).GroupCaption(caption).ColorGroup(group).ColorChannel(0));
+    green = ::Add(op, Color(green_, green_).Default(0.0).ColorGroup(group).ColorChannel(1));
+    blue = ::Add(op, Color(blue_, blue_).Default(0.0).ColorGroup(group).ColorChannel(2));
+  }
+  void Read(Request* req, double& x, double& y, double& z) const {
+    x = NumberValue(red, req), y = NumberValue(green, req), z = NumberValue(blue, req);
+  }
+};
+
 inline Rgba<float> RecordRgba(const FltPixel& px) { return {px.R(), px.G(), px.B(), px.A()}; }
 
 // Walks a pass into a result made like it, rows outer, columns inner, and
