@@ -2,12 +2,13 @@
 // once per level after <hwy/foreach_target.h> (see frame/kernels.h).
 //
 // The vectors are Highway's, at the width of the level: Doubles fills a
-// register with doubles, Floats holds as many floats (so a pixel's channels
-// widen into one register and narrow back), and Pixels loads that many
-// pixels of the common layout (blue, green, red, alpha) sorted into one
-// vector per channel. Every operation used rounds lane by lane as the plain
-// operation does; Highway fuses nothing unless MulAdd is called, which the
-// row loops never do.
+// register with doubles, Floats holds as many floats (so channels widen into
+// one register and narrow back), and LoadPixels reads that many pixels of the
+// common layout (blue, green, red, alpha) sorted into one vector per channel.
+// Lanes wraps a register for the rules written once for plain values and
+// registers (frame/lanes.h). Every operation used rounds lane by lane as the
+// plain operation does; Highway fuses nothing unless MulAdd is called, which
+// the row loops never do.
 //
 // Per-level include guard: toggled by foreach_target.h for every level.
 #if defined(VEXLAN_FRAME_KERNELS_INL_H_) == defined(HWY_TARGET_TOGGLE)
@@ -186,24 +187,6 @@ HWY_INLINE void MapRow(const float* HWY_RESTRICT in, float* HWY_RESTRICT out, si
   for (; x < width; ++x) {
     float px[4] = {in[4 * x], in[4 * x + 1], in[4 * x + 2], in[4 * x + 3]};
     plain(px);
-    StorePixel<Stream>(px, out + 4 * x);
-  }
-}
-
-// Two images to one: the same with the pixel at the same place of a second
-// row of the common layout.
-template <bool Stream, class Vec, class Plain>
-HWY_INLINE void MapRowPairs(const float* HWY_RESTRICT in, const float* HWY_RESTRICT second,
-                            float* HWY_RESTRICT out, size_t width, const Vec& vec,
-                            const Plain& plain) {
-  const size_t step = Step();
-  size_t x = 0;
-  for (; x + step <= width; x += step)
-    StorePixels<Stream>(vec(LoadPixels(in + 4 * x), LoadPixels(second + 4 * x)), out + 4 * x);
-  for (; x < width; ++x) {
-    float px[4] = {in[4 * x], in[4 * x + 1], in[4 * x + 2], in[4 * x + 3]};
-    const float other[4] = {second[4 * x], second[4 * x + 1], second[4 * x + 2], second[4 * x + 3]};
-    plain(px, other);
     StorePixel<Stream>(px, out + 4 * x);
   }
 }
