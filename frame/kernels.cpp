@@ -12,7 +12,7 @@ namespace HWY_NAMESPACE {
 void CopyRun(const float* HWY_RESTRICT in, float* HWY_RESTRICT out, size_t floats, bool stream) {
 #if HWY_TARGET == HWY_SCALAR
   (void)stream;
-  std::memcpy(out, in, floats * sizeof(float));
+  if (floats > 0) std::memcpy(out, in, floats * sizeof(float));
 #else
   const OnePixel px;
   if (stream) {

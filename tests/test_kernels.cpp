@@ -53,6 +53,18 @@ std::vector<float> PixelsOf(size_t pixels, uint32_t seed) {
   return v;
 }
 
+// The same pixel, bit for bit, but for the sign and payload of a value that
+// is not a number: which of two such operands an operation passes on
+// follows the operand order the compiler picks for each build, which no
+// build promises.
+bool SamePixel(const FltPixel4& a, const FltPixel4& b) {
+  for (int c = 0; c < 4; ++c)
+    if (std::memcmp(&a.Chan[c], &b.Chan[c], sizeof(float)) != 0 &&
+        !(std::isnan(a.Chan[c]) && std::isnan(b.Chan[c])))
+      return false;
+  return true;
+}
+
 // The fast form of a row and the plain rule of one pixel (blue, green, red,
 // alpha, changed in place), each with the pixels of a second row.
 struct RowCase {
@@ -222,7 +234,7 @@ TEST(Kernels, EveryFastRowHasTheBitsOfItsPlainRuleAtEveryLevel) {
         }
         kernels::FinishStreaming();
         for (size_t x = 0; x < width; ++x)
-          ASSERT_EQ(std::memcmp(fast[x].Chan, plain[x].Chan, sizeof plain[x].Chan), 0)
+          ASSERT_TRUE(SamePixel(fast[x], plain[x]))
               << c.name << ", " << width << " wide, pixel " << x << ": " << fast[x].Chan[0] << " "
               << fast[x].Chan[1] << " " << fast[x].Chan[2] << " " << fast[x].Chan[3] << " against "
               << plain[x].Chan[0] << " " << plain[x].Chan[1] << " " << plain[x].Chan[2] << " "
@@ -289,7 +301,7 @@ TEST(Kernels, ConvolutionBlocksFollowTheRuleAtEveryLevel) {
             for (int c = 0; c < 4; ++c)
               sum[c] += taps[t].weights[c] * rows[t][4 * (x + taps[t].dx) + c];
           dof::ConvolvedPixel(sum, weight, plain[size_t(x)].Chan);
-          ASSERT_EQ(std::memcmp(fast[size_t(x)].Chan, plain[size_t(x)].Chan, sizeof(FltPixel4)), 0)
+          ASSERT_TRUE(SamePixel(fast[size_t(x)], plain[size_t(x)]))
               << width << " wide, weight " << weight << ", pixel " << x;
         }
       }

@@ -37,19 +37,22 @@ HWY_INLINE hn::Mask<D> AlphaLanes(D d, size_t first) {
 }
 
 // The lanes whose reciprocal quotient may narrow otherwise than the
-// division's.
+// division's. Each test is one unsigned comparison: a difference that
+// wraps round below zero is larger than any bound.
 HWY_INLINE DoubleMask Unsafe(DoubleVec q) {
-  const hn::RebindToSigned<Doubles> di;
-  const auto bits = hn::BitCast(di, q);
-  const auto magnitude = hn::And(bits, hn::Set(di, INT64_MAX));
-  const auto fromStart = hn::Sub(hn::And(bits, hn::Set(di, (int64_t(1) << 29) - 1)),
-                                 hn::Set(di, (int64_t(1) << 28) - 8));
-  const auto near =
-      hn::Not(hn::Or(hn::Lt(fromStart, hn::Zero(di)), hn::Gt(fromStart, hn::Set(di, int64_t(16)))));
-  const auto leastNormal = hn::Set(di, int64_t(1023 - 126) << 52);  // 2^-126
+  const hn::RebindToUnsigned<Doubles> du;
+  const auto bits = hn::BitCast(du, q);
+  const auto magnitude = hn::And(bits, hn::Set(du, uint64_t(INT64_MAX)));
+  // Within 8 ulps of 1 followed by 28 zeros in the 29 low mantissa bits.
+  const auto fromStart = hn::Sub(hn::And(bits, hn::Set(du, (uint64_t(1) << 29) - 1)),
+                                 hn::Set(du, (uint64_t(1) << 28) - 8));
+  const auto near = hn::Gt(hn::Set(du, uint64_t(17)), fromStart);
+  // Subnormal but not zero: 0 < magnitude < 2^-126.
+  const uint64_t leastNormal = uint64_t(1023 - 126) << 52;
   const auto subnormal =
-      hn::AndNot(hn::Eq(magnitude, hn::Zero(di)), hn::Lt(magnitude, leastNormal));
-  const auto large = hn::Not(hn::Lt(magnitude, hn::Set(di, int64_t(1023 + 127) << 52)));
+      hn::Gt(hn::Set(du, leastNormal - 1), hn::Sub(magnitude, hn::Set(du, uint64_t(1))));
+  // 2^127 and more, infinite or not a number.
+  const auto large = hn::Gt(magnitude, hn::Set(du, (uint64_t(1023 + 127) << 52) - 1));
   return hn::RebindMask(Doubles(), hn::Or(near, hn::Or(subnormal, large)));
 }
 
