@@ -77,10 +77,34 @@ HWY_INLINE V Greater(V a, V b) {
   return hn::IfThenElse(a > b, a, b);
 }
 
+#if HWY_TARGET == HWY_AVX3
+// At this level Step() pixels are 32 floats in two registers: one pick of
+// lanes from both sorts out the blues and greens, another the reds and
+// alphas, where the general interleaving takes a dozen shuffles.
+HWY_INLINE __m512i SortedLanes(int first) {
+  return _mm512_setr_epi32(first, first + 4, first + 8, first + 12, first + 16, first + 20,
+                           first + 24, first + 28, first + 1, first + 5, first + 9, first + 13,
+                           first + 17, first + 21, first + 25, first + 29);
+}
+HWY_INLINE __m512i PixelLanes(int first) {
+  return _mm512_setr_epi32(first, first + 8, first + 16, first + 24, first + 1, first + 9,
+                           first + 17, first + 25, first + 2, first + 10, first + 18, first + 26,
+                           first + 3, first + 11, first + 19, first + 27);
+}
+#endif
+
 // Step() pixels of the common layout, one vector per channel.
 HWY_INLINE Rgba<FloatVec> LoadPixels(const float* in) {
   Rgba<FloatVec> p;
+#if HWY_TARGET == HWY_AVX3
+  const __m512 first = _mm512_loadu_ps(in), last = _mm512_loadu_ps(in + 16);
+  const hn::Vec512<float> bg{_mm512_permutex2var_ps(first, SortedLanes(0), last)};
+  const hn::Vec512<float> ra{_mm512_permutex2var_ps(first, SortedLanes(2), last)};
+  p.b = hn::LowerHalf(Floats(), bg), p.g = hn::UpperHalf(Floats(), bg);
+  p.r = hn::LowerHalf(Floats(), ra), p.a = hn::UpperHalf(Floats(), ra);
+#else
   hn::LoadInterleaved4(Floats(), in, p.b, p.g, p.r, p.a);
+#endif
   return p;
 }
 
@@ -88,6 +112,31 @@ HWY_INLINE Rgba<FloatVec> LoadPixels(const float* in) {
 // bytes, the alignment of every pixel of the common layout) at a time.
 template <bool Stream>
 HWY_INLINE void StorePixels(const Rgba<FloatVec>& p, float* out) {
+#if HWY_TARGET == HWY_AVX3
+  const hn::Full512<float> all;
+  const __m512 bg = hn::Combine(all, p.g, p.b).raw, ra = hn::Combine(all, p.a, p.r).raw;
+  const __m512 first = _mm512_permutex2var_ps(bg, PixelLanes(0), ra);
+  const __m512 last = _mm512_permutex2var_ps(bg, PixelLanes(4), ra);
+  if constexpr (Stream) {
+    if (reinterpret_cast<uintptr_t>(out) % 64 == 0) {
+      _mm512_stream_ps(out, first);
+      _mm512_stream_ps(out + 16, last);
+    } else {
+      _mm_stream_ps(out, _mm512_extractf32x4_ps(first, 0));
+      _mm_stream_ps(out + 4, _mm512_extractf32x4_ps(first, 1));
+      _mm_stream_ps(out + 8, _mm512_extractf32x4_ps(first, 2));
+      _mm_stream_ps(out + 12, _mm512_extractf32x4_ps(first, 3));
+      _mm_stream_ps(out + 16, _mm512_extractf32x4_ps(last, 0));
+      _mm_stream_ps(out + 20, _mm512_extractf32x4_ps(last, 1));
+      _mm_stream_ps(out + 24, _mm512_extractf32x4_ps(last, 2));
+      _mm_stream_ps(out + 28, _mm512_extractf32x4_ps(last, 3));
+    }
+    return;
+  }
+  _mm512_storeu_ps(out, first);
+  _mm512_storeu_ps(out + 16, last);
+  return;
+#endif
 #if HWY_TARGET != HWY_SCALAR
   if constexpr (Stream) {
     HWY_ALIGN float block[4 * hn::MaxLanes(Floats())];
