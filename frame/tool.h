@@ -11,14 +11,13 @@
 // module's registration objects, in the module's fixed order.
 #pragma once
 
-#include <immintrin.h>
-
 #include <cstring>
 #include <new>
 #include <optional>
 #include <type_traits>
 
 #include "frame/inputs.h"
+#include "frame/kernels.h"
 #include "host/host.h"
 
 struct ToolRecord {
@@ -81,26 +80,20 @@ inline void ShowValue(Input* field, double value) {
   field->SetValue(number, 0.0, 1, nullptr);
 }
 
-// Results at least this large are written with streaming stores: they do
-// not fit in the cache anyway, and writing around it saves reading every
-// line of the result before it is overwritten.
-constexpr size_t StreamingBytes = size_t(8) << 20;
+using kernels::StreamingBytes;
 
-// One row of the common layout. Rows of the common layout start 16-byte
-// aligned, so each pixel can be stored whole.
-template <bool Stream, typename Change>
-inline void MapRow4(const float* in, float* out, int32_t width, Change& change) {
-  for (int32_t x = 0; x < width; ++x, in += 4, out += 4) {
-    FltPixel4 px;
-    std::memcpy(px.Chan, in, sizeof px.Chan);
-    change(px);
-    // Gathered from the four channels rather than loaded from the record:
-    // a whole load of freshly written parts stalls on every pixel.
-    const __m128 result = _mm_setr_ps(px.Chan[0], px.Chan[1], px.Chan[2], px.Chan[3]);
-    if constexpr (Stream)
-      _mm_stream_ps(out, result);
-    else
-      _mm_storeu_ps(out, result);
+// One row of the common layout, a block of pixels at a time: each pixel is
+// changed in a block on the stack, and the block is then written whole, past
+// the cache when `stream` is set.
+template <typename Change>
+inline void MapRow4(const float* in, float* out, int32_t width, bool stream, Change& change) {
+  constexpr int32_t Block = 64;
+  FltPixel4 block[Block];
+  for (int32_t x = 0; x < width; x += Block) {
+    const int32_t n = width - x < Block ? width - x : Block;
+    std::memcpy(block, in + 4 * size_t(x), size_t(n) * sizeof(FltPixel4));
+    for (int32_t i = 0; i < n; ++i) change(block[i]);
+    kernels::CopyPixels(block[0].Chan, out + 4 * size_t(x), 4 * size_t(n), stream);
   }
 }
 
@@ -110,7 +103,7 @@ inline void MapRow4(const float* in, float* out, int32_t width, Change& change) 
 // as large as `src`.
 //
 // When `change` takes any record (`[](auto& px)`), it cannot see or touch
-// the further channels: it is given a FltPixel4 that lives in registers, the
+// the further channels: it is given a FltPixel4 of a block on the stack, the
 // further channels are copied row by row as they are, and large results are
 // written past the cache, as a plain copy writes them.
 template <typename Change>
@@ -123,13 +116,10 @@ void MapPixels(const Image* src, Image* dst, Change&& change) {
       for (int32_t y = 0; y < height; ++y) {
         const float* in = src->Group1(0, y);
         float* out = dst->Group1(0, y);
-        if (stream)
-          MapRow4<true>(in, out, width, change);
-        else
-          MapRow4<false>(in, out, width, change);
+        MapRow4(in, out, width, stream, change);
         if (furtherBytes > 0) std::memcpy(dst->Group2(0, y), src->Group2(0, y), furtherBytes);
       }
-      if (stream) _mm_sfence();
+      if (stream) kernels::FinishStreaming();
       return;
     }
   }
@@ -146,4 +136,39 @@ void MapPixels(const Image* src, Image* dst, Change&& change) {
       out.NextPixel();
     }
   }
+}
+
+// Copies every pixel of `src` into `dst`, which is made like it; large
+// results are written past the cache.
+inline void CopyPixels(const Image* src, Image* dst) {
+  const int32_t width = src->Width(), height = src->Height();
+  const bool stream = size_t(width) * size_t(height) * sizeof(FltPixel4) >= StreamingBytes;
+  const size_t furtherBytes = size_t(width) * size_t(src->FurtherCount()) * sizeof(float);
+  for (int32_t y = 0; y < height; ++y) {
+    kernels::CopyPixels(src->Group1(0, y), dst->Group1(0, y), 4 * size_t(width), stream);
+    if (furtherBytes > 0) std::memcpy(dst->Group2(0, y), src->Group2(0, y), furtherBytes);
+  }
+  if (stream) kernels::FinishStreaming();
+}
+
+// Copies row y of the source's further channels into the result, which has
+// the same size and further channels. Group 2 rows are contiguous, the
+// channels interleaved.
+inline void CopyFurtherRow(const Image* src, Image* dst, int32_t y) {
+  if (src->FurtherCount() == 0 || src->Width() == 0) return;
+  std::memcpy(dst->Group2(0, y), src->Group2(0, y),
+              size_t(src->Width()) * src->FurtherCount() * sizeof(float));
+}
+
+// The render of the row-threaded tools: `result` becomes a new image made
+// like `like`, its rows are rendered by the tool's ProcessChunk (one chunk
+// per row, several at once), and it is set as the output. The rows write
+// blue, green, red and alpha; further channels they leave are cleared first.
+enum class FurtherChannels { WrittenByRows, Cleared };
+inline void RenderRows(ThreadedOperator& tool, Request* req, Output* output, const Image* like,
+                       Image*& result, FurtherChannels further) {
+  result = NewImage({{ImageLike, like}});
+  if (further == FurtherChannels::Cleared && result->FurtherCount() > 0) result->Fill(0, 0, 0, 0);
+  tool.DoMultiProcess(req, like->Height());
+  output->Set(req, result);
 }

@@ -70,77 +70,6 @@ TEST(ZDevider, DividesColourInDoublePrecisionAndKeepsAlpha) {
   }
 }
 
-// The same picture in the common layout, which the tools run through a row
-// at a time, and with a further channel, which they walk pixel by pixel.
-std::pair<ImagePtr, ImagePtr> BothLayouts(int w, int h,
-                                          const std::function<RGBA(int, int)>& color) {
-  ImagePtr plain = MakeImage(w, h, color);
-  ImagePtr layered =
-      MakeImage(w, h, [&](int x, int y) { return PixelAt(plain.get(), x, y); }, {"id"});
-  return {std::move(plain), std::move(layered)};
-}
-
-bool SameColourBits(const Image* a, const Image* b) {
-  for (int y = 0; y < a->Height(); ++y)
-    if (std::memcmp(a->Group1(0, y), b->Group1(0, y), a->Width() * 4 * sizeof(float)) != 0)
-      return false;
-  return true;
-}
-
-// The whole-image run of the common layout and the pixel walk of any other
-// layout (here: a further channel) give the same bits, for every kind of
-// value and of Zmax. Quotients that fall right beside a point halfway between
-// two floats are made on purpose: there a product with the reciprocal would
-// narrow to the wrong float, and the run must divide instead.
-TEST(ZDevider, RunOfTheCommonLayoutHasTheBitsOfThePixelWalk) {
-  std::mt19937 random(7);
-  std::uniform_int_distribution<uint32_t> anyBits;
-  std::uniform_real_distribution<float> unit(1.0f, 2.0f);
-  const float specials[] = {0.0f,
-                            -0.0f,
-                            std::numeric_limits<float>::infinity(),
-                            -std::numeric_limits<float>::infinity(),
-                            std::numeric_limits<float>::quiet_NaN(),
-                            std::numeric_limits<float>::max(),
-                            std::numeric_limits<float>::denorm_min(),
-                            1e-40f,
-                            std::numeric_limits<float>::min()};
-  std::vector<float> values(37 * 3 * 4);
-  for (size_t i = 0; i < values.size(); ++i) {
-    const uint32_t bits = anyBits(random);
-    float v;
-    std::memcpy(&v, &bits, sizeof v);
-    values[i] = i % 5 == 0 ? specials[i / 5 % 9] : i % 2 ? v : unit(random) * (i % 7 + 1);
-  }
-  const auto [common, walked] = BothLayouts(37, 3, [&](int x, int y) {
-    const float* p = &values[(y * 37 + x) * 4];
-    return RGBA{p[0], p[1], p[2], p[3]};
-  });
-  auto same = [&](double zmax) {
-    ToolHarness run(ZDeviderRecord), walk(ZDeviderRecord);
-    return SameColourBits(run.Set("Zmax", zmax).Connect("Input", common.get()).Render().get(),
-                          walk.Set("Zmax", zmax).Connect("Input", walked.get()).Render().get());
-  };
-  for (double zmax :
-       {7.5, 9.107735, 0.1, -2.5000000001, 1e-30, 1e30, 1e300, 1e-310, 0.0, -0.0,
-        std::numeric_limits<double>::infinity(), std::numeric_limits<double>::quiet_NaN()})
-    EXPECT_TRUE(same(zmax)) << zmax;
-
-  // Zmax = x / h for a colour value x of the image and a halfway point h:
-  // the quotient of x lies on h, within a rounding or two.
-  int crafted = 0;
-  for (int i = 0; i < 400; ++i) {
-    const float f = unit(random) * float(1 << (i % 20));
-    const double halfway = double(f) + double(std::nextafter(f, 1e30f) - f) / 2;
-    const float x = values[size_t(i) * 4 % values.size()];
-    const double zmax = double(x) / halfway;
-    if (!std::isfinite(x) || x == 0.0f || float(zmax) == zmax || !std::isnormal(zmax)) continue;
-    EXPECT_TRUE(same(zmax)) << x << " / " << zmax;
-    ++crafted;
-  }
-  EXPECT_GT(crafted, 100);
-}
-
 // --- Camera calculator and Z depth remapper ---------------------------------
 
 constexpr double NaN = std::numeric_limits<double>::quiet_NaN();
@@ -288,26 +217,6 @@ TEST(ZRemapper, APixelOnThePlaneOfFocusCountsAsInFront) {
   const float want = float(((s - s) + tool.Value("DoFN")) - s);
   EXPECT_GT(want, 0.0f);
   EXPECT_EQ(PixelAt(out.get(), 0, 0), (RGBA{want, want, want, 1}));
-}
-
-TEST(ZRemapper, EveryLayoutGivesTheSameBitsForOddAndEvenWidths) {
-  std::mt19937 gen(7);
-  std::uniform_real_distribution<float> depth(-25, 25);
-  const float specials[] = {0, -0.0f, 9.107735f, 7.524354f, 11.535117f, INFINITY, NAN};
-  auto value = [&](int x, int y) { return (x + y) % 3 ? depth(gen) : specials[(x + 2 * y) % 7]; };
-  for (int width : {1, 9, 16}) {
-    const auto [plain, layered] = BothLayouts(width, 4, [&](int x, int y) {
-      return RGBA{value(x, y), value(x, y), value(x, y), value(x, y)};
-    });
-    for (double scale : {1.0, 0.1, 10.0})
-      for (double planeOfFocus : {9.107735, 60.0}) {
-        ToolHarness tool(ZRemapperRecord);
-        tool.Set("SceneScale", scale).Set("PlaneOfFocus", planeOfFocus * scale);
-        ImagePtr a = tool.Connect("Input", plain.get()).Render();
-        EXPECT_TRUE(SameColourBits(a.get(), tool.Connect("Input", layered.get()).Render().get()))
-            << width << " wide, scale " << scale << ", plane of focus " << planeOfFocus;
-      }
-  }
 }
 
 // ===========================================================================

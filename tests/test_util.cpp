@@ -124,54 +124,6 @@ TEST(ClipMotionVectors, ModesTreatVectorsAtOrPastTheLimit) {
     check(mode, 0, 1, {{0, 0, 0, 1}, {NaN, 1, 1, 1}}, {undefined, undefined});
 }
 
-// The clipper's rule for one pixel, written out plainly: the row kernel, which
-// works four pixels at once, is held to it bit for bit.
-RGBA ClipOnePixel(RGBA p, const std::string& mode, double limit, double mult) {
-  const float length = std::sqrt((p.g * p.g + p.b * p.b) + p.r * p.r);
-  if (limit > double(length)) return p;
-  auto scaled = [&](float c) {
-    const double q = double(c) / double(length);
-    return static_cast<float>(mode == "Clip" ? q * limit * mult : q * mult);
-  };
-  if (mode == "Disable") return {0, 0, 0, p.a};
-  return {scaled(p.r), scaled(p.g), scaled(p.b), p.a};
-}
-
-TEST(ClipMotionVectors, RowsOfFourGiveTheBitsOfThePlainRule) {
-  // Blocks of four mix vectors below, at and past the limit with zero,
-  // negative zero, tiny, huge (whose squares overflow), infinite and
-  // undefined channels; 23 columns leave three pixels past the last block,
-  // and each row shifts the values so every kind lands in every lane.
-  const float inf = std::numeric_limits<float>::infinity(), tiny = 1e-40f;
-  const std::vector<RGBA> kinds = {
-      {30, 40, 0, 0.5f},    {60, 80, 0, 1},       {3, 4, 0, 1},          {0, 0, 0, 1},
-      {-0.0f, 0, -0.0f, 2}, {tiny, tiny, 0, 1},   {3e38f, 1, 0, 1},      {inf, 1, 2, 1},
-      {NaN, 1, 1, 1},       {-7, 24, 0, 1},       {0.1f, 0.2f, 0.3f, 1}, {1e-3f, 49.9f, 2.5f, 1},
-      {12, -5, 84, NaN},    {29.9f, 40, 0.01f, 1}};
-  ImagePtr src = MakeImage(23, 9, [&](int x, int y) { return kinds[(x + 5 * y) % kinds.size()]; });
-  const struct {
-    const char* mode;
-    double limit, mult;
-  } settings[] = {{"Clip", 50, 1},        {"Clip", 12.5, 1.5},    {"Devide", 50, 2},
-                  {"Devide", 0.3, 0.7},   {"Disable", 25, 1},     {"Clip", 0, 1},
-                  {"Clip", 50.000001, 3}, {"Devide", 12.5, -0.0}, {"Other", 10, 2}};
-  for (const auto& c : settings) {
-    ToolHarness tool(ClipMotionVectorsRecord);
-    tool.Choose("ClipMode", c.mode).Set("MaxLenght", c.limit).Set("AddMult", c.mult);
-    ImagePtr out = tool.Connect("Image", src.get()).Render();
-    for (int y = 0; y < src->Height(); ++y)
-      for (int x = 0; x < src->Width(); ++x) {
-        RGBA expected = PixelAt(src.get(), x, y);
-        if (std::string(c.mode) != "Other")
-          expected = ClipOnePixel(expected, c.mode, c.limit, c.mult);
-        const RGBA got = PixelAt(out.get(), x, y);
-        EXPECT_EQ(std::memcmp(&got, &expected, sizeof got), 0)
-            << c.mode << " " << c.limit << " at " << x << "," << y << ": " << got << " against "
-            << expected;
-      }
-  }
-}
-
 // --------------------------------------------------------------- StereoSwitch
 
 TEST(StereoSwitch, PassesOnTheVeryImageOfTheChosenEye) {
@@ -297,42 +249,6 @@ TEST(UVpositioner, OutputTakesThePassSizeAndFurtherChannelsComeWithTheSample) {
   EXPECT_EQ(FurtherAt(out.get(), 0, 0, 0), 112.0f);  // texture pixel (2, 1)
   EXPECT_EQ(PixelAt(out.get(), 1, 0), (RGBA{0, 0, 0, 0}));
   EXPECT_EQ(FurtherAt(out.get(), 1, 0, 0), 0.0f);
-}
-
-// The rows of four pixels of the common layout and the pixel-by-pixel walk
-// of any layout give the same bits: the same UV pass over a texture with and
-// without a further channel, in every mode and orientation. The pass holds
-// positions inside, on and past every edge, past the fixed-point range, not
-// a number, and pixels off the surface, over widths that leave a remainder.
-TEST(UVpositioner, RowsOfFourGiveTheBitsOfThePixelWalk) {
-  const float inf = std::numeric_limits<float>::infinity();
-  const std::vector<float> coords = {0.0f,  0.5f,   0.999f,  1.0f,  -0.005f, -0.015f, 0.25f,
-                                     NaN,   400.0f, -400.0f, inf,   -inf,    0.73f,   1.5f,
-                                     -1.0f, 1e-30f, 0.333f,  2.01f, -0.5f,   0.1f,    0.9f};
-  const float alphas[] = {1.0f, 0.5f, 0.0f, -2.0f, 1.0f, NaN, 1.0f};
-  ImagePtr pass = MakeImage(23, 7, [&](int x, int y) {
-    return RGBA{coords[(x + 3 * y) % coords.size()], coords[(5 * x + y) % coords.size()], 0,
-                alphas[(x + y) % 7]};
-  });
-  // Negative and infinite samples too: off the surface is +0, not 0 times
-  // the sample.
-  auto color = [inf](int x, int y) {
-    return RGBA{float(x) - 6.0f, y == 8 ? inf : float(y), 1.0f + x * y, 0.5f};
-  };
-  ImagePtr common = MakeImage(13, 9, color);
-  ImagePtr withFurther = MakeImage(13, 9, color, {"id"}, [](int x, int, int) { return float(x); });
-  for (const char* mode : {"Black", "Wrap", "Duplicate"})
-    for (int orientation = 0; orientation < 8; ++orientation) {
-      ToolHarness tool(UVpositionerRecord);
-      tool.Choose("SampleMode", mode).Set("Swap", orientation & 1).Set("Flipx", orientation & 2);
-      tool.Set("Flipy", orientation & 4).Set("Xoffset", 0.125).Set("Uscale", 1.75);
-      tool.Set("Vscale", 0.5).Connect("UV", pass.get());
-      ImagePtr rows = tool.Connect("Image", common.get()).Render();
-      ImagePtr walk = tool.Connect("Image", withFurther.get()).Render();
-      for (int y = 0; y < pass->Height(); ++y)
-        EXPECT_EQ(std::memcmp(rows->Group1(0, y), walk->Group1(0, y), 23 * 4 * sizeof(float)), 0)
-            << mode << ", orientation " << orientation << ", row " << y;
-    }
 }
 
 // ------------------------------------------------------------------- UVunwrap
@@ -478,43 +394,6 @@ TEST(UVunwrap, InterpolateSamplesAveragesWithNeighboursInside) {
   ImagePtr uvOne = UVPass(1, 1, [](int, int) { return std::pair{0.5f, 0.5f}; });
   out = tool.Connect("Image", one.get()).Connect("UV", uvOne.get()).Render();
   EXPECT_EQ(PixelAt(out.get(), 0, 0), (RGBA{0.3f, 0.6f, 0.9f, 0.7f}));
-}
-
-// The rows of the common layout (written without clearing first; the places
-// that no write reaches are cleared after) and the pixel-by-pixel walk of any
-// layout give the same bits, with every option and orientation. The pass
-// holds places inside, on and past every edge, not a number and infinities,
-// over a width that leaves pixels past the last group of four; the source's
-// values make averages that round.
-TEST(UVunwrap, RowsGiveTheBitsOfThePixelWalk) {
-  const float inf = std::numeric_limits<float>::infinity();
-  const std::vector<float> coords = {0.0f,  0.5f,   0.999f, 1.0f, -0.3f, 1.7f,  0.25f,
-                                     NaN,   -0.0f,  inf,    -inf, 0.73f, 0.04f, 0.96f,
-                                     0.31f, 1e-30f, 0.333f, 0.1f, 0.9f,  0.62f, 0.48f};
-  ImagePtr pass = MakeImage(23, 7, [&](int x, int y) {
-    return RGBA{coords[(x + 3 * y) % coords.size()], coords[(5 * x + y) % coords.size()], 0, 1};
-  });
-  // Blue mixes huge values of both signs with small ones, so that the sum of
-  // an average depends on the order it is taken in.
-  const float blues[] = {1e30f, -1e30f, 0.25f, 3.0f, -1e30f};
-  auto color = [&](int x, int y) {
-    return RGBA{0.1f * x - 0.7f * y, 1.0f / (1 + x + y), blues[(3 * x + 2 * y + x * y) % 5],
-                0.5f + 0.01f * x};
-  };
-  ImagePtr common = MakeImage(23, 7, color);
-  ImagePtr withFurther = MakeImage(23, 7, color, {"id"}, [](int x, int, int) { return float(x); });
-  const char* const options[] = {"Swap", "Flipx", "Flipy", "InterpolateSamples",
-                                 "Interpolate pixel setting"};
-  for (int set = 0; set < 32; ++set) {
-    ToolHarness tool(UVunwrapRecord);
-    for (int i = 0; i < 5; ++i) tool.Set(options[i], (set >> i) & 1);
-    tool.Connect("UV", pass.get());
-    ImagePtr rows = tool.Connect("Image", common.get()).Render();
-    ImagePtr walk = tool.Connect("Image", withFurther.get()).Render();
-    for (int y = 0; y < pass->Height(); ++y)
-      EXPECT_EQ(std::memcmp(rows->Group1(0, y), walk->Group1(0, y), 23 * 4 * sizeof(float)), 0)
-          << "options " << set << ", row " << y;
-  }
 }
 
 TEST(UVunwrap, PlacesNoWriteReachesAreZeroWhateverTheMemoryHeld) {

@@ -7,13 +7,15 @@
 //
 // The kernel window is not centred: its row 0 falls on the source row
 // y + Kh, its last row on y + 1, its columns on x .. x + Kw - 1. Reads past
-// the source's edges repeat its edge pixels.
+// the source's edges repeat its edge pixels. The blocks of a row whose taps
+// all fall inside the source are in Convolution_rows.cpp.
 #include <cstdint>
 #include <cstring>
 #include <vector>
 
 #include "frame/tool.h"
 #include "tools/dof/blur_support.h"
+#include "tools/dof/rules.h"
 
 class Convolution : public ThreadedOperator {
  public:
@@ -36,12 +38,7 @@ class Convolution : public ThreadedOperator {
     sampleCount_ = SampleCount(NumberValue(samples_, req));
     ListTaps();
 
-    result_ = NewImage({{ImageLike, source_}});
-    // The rows write red, green, blue and alpha of every pixel; only the
-    // further channels are left to clear, on the calling thread.
-    if (result_->FurtherCount() > 0) result_->Fill(0, 0, 0, 0);
-    DoMultiProcess(req, source_->Height());
-    output_->Set(req, result_);
+    RenderRows(*this, req, output_, source_, result_, FurtherChannels::Cleared);
   }
 
   void ProcessChunk(Request*, int chunk) override {
@@ -54,13 +51,7 @@ class Convolution : public ThreadedOperator {
   }
 
  private:
-  // One kernel pixel: its weights (blue, green, red, alpha) and where it
-  // reads the source relative to the output pixel.
-  struct Tap {
-    float weights[4];
-    int32_t dx;  // kx
-    int32_t dy;  // Kh - ky
-  };
+  using Tap = dof::Tap;
 
   // Largest tap list held for a render; a larger kernel in full mode, or a
   // count typed far past the slider in fast mode, is walked tap by tap.
@@ -91,46 +82,37 @@ class Convolution : public ThreadedOperator {
     heldTaps_ = count <= MaxHeldTaps;
     if (!heldTaps_) return;
     taps_.reserve(count);
-    const int32_t kw = kernel_->Width(), kh = kernel_->Height();
-    auto add = [&](int32_t kx, int32_t ky) {
+    const int32_t kh = kernel_->Height();
+    VisitTaps(count, [&](int32_t kx, int32_t ky) {
       Tap tap;
       std::memcpy(tap.weights, KernelPixel(kx, ky), sizeof tap.weights);
       tap.dx = kx;
       tap.dy = kh - ky;
       if (tap.weights[ChanA] > 0) weight_ += tap.weights[ChanA];
       taps_.push_back(tap);
-    };
+    });
+  }
+
+  // Calls visit(kx, ky) for the taps every output pixel runs, in order:
+  // every kernel pixel in full mode, else `count` drawn from seed 50.
+  template <typename Visit>
+  void VisitTaps(int64_t count, Visit&& visit) const {
+    const int32_t kw = kernel_->Width(), kh = kernel_->Height();
     if (FullMode()) {
       for (int32_t ky = 0; ky < kh; ++ky)
-        for (int32_t kx = 0; kx < kw; ++kx) add(kx, ky);
+        for (int32_t kx = 0; kx < kw; ++kx) visit(kx, ky);
     } else {
       Srand(50);
       int32_t kx, ky;
       for (int64_t i = 0; i < count; ++i) {
         DrawTap(kw, kh, kx, ky);
-        add(kx, ky);
+        visit(kx, ky);
       }
     }
   }
 
   const float* KernelPixel(int32_t kx, int32_t ky) const {
     return reinterpret_cast<const float*>(kernel_->RowTable(1)[ky]) + 4 * kx;
-  }
-
-  // Four float lanes: blue, green, red, alpha of one pixel. Each lane is
-  // multiplied and added on its own, in single precision, exactly as four
-  // separate floats would be.
-  typedef float Lanes __attribute__((vector_size(16)));
-  static Lanes Load(const float* p) {
-    Lanes v;
-    std::memcpy(&v, p, sizeof v);
-    return v;
-  }
-
-  static void WriteDivided(const float* sum, double weight, float* out) {
-    // Divided whatever the weight: no positive alpha gives IEEE infinities
-    // and NaNs.
-    for (int c = 0; c < 4; ++c) out[c] = static_cast<float>(sum[c] / weight);
   }
 
   // The common case: the taps are listed, so each row looks up the source
@@ -147,32 +129,17 @@ class Convolution : public ThreadedOperator {
     }
 
     // Blocks of output pixels whose taps all fall inside the source's
-    // columns: every pixel of a block keeps its own sum, in tap order.
-    constexpr int32_t Block = 8;
-    int32_t x = 0;
-    for (; int64_t(x) + Block - 1 + reach < width; x += Block) {
-      Lanes sum[Block] = {};
-      for (size_t t = 0; t < count; ++t) {
-        const Lanes k = Load(taps_[t].weights);
-        const float* s = rows[t] + 4 * (x + taps_[t].dx);
-        for (int b = 0; b < Block; ++b) sum[b] += k * Load(s + 4 * b);
-      }
-      for (int b = 0; b < Block; ++b) {
-        float lanes[4];
-        std::memcpy(lanes, &sum[b], sizeof lanes);
-        WriteDivided(lanes, weight_, out + 4 * (x + b));
-      }
-    }
-    // The pixels near the right edge, whose taps may reach past it.
+    // columns, then the pixels near the right edge, whose taps may reach
+    // past it: every pixel keeps its own sum, in tap order.
+    int32_t x = dof::ConvolveBlocks(taps_.data(), rows.data(), count, reach, width, weight_, out);
     for (; x < width; ++x) {
-      Lanes sum = {};
+      float sum[4] = {0, 0, 0, 0};
       for (size_t t = 0; t < count; ++t) {
-        const int32_t sx = EdgeIndex(int64_t(x) + taps_[t].dx, width);
-        sum += Load(taps_[t].weights) * Load(rows[t] + 4 * sx);
+        const float* k = taps_[t].weights;
+        const float* s = rows[t] + 4 * EdgeIndex(int64_t(x) + taps_[t].dx, width);
+        for (int c = 0; c < 4; ++c) sum[c] += k[c] * s[c];
       }
-      float lanes[4];
-      std::memcpy(lanes, &sum, sizeof lanes);
-      WriteDivided(lanes, weight_, out + 4 * x);
+      dof::ConvolvedPixel(sum, weight_, out + 4 * x);
     }
   }
 
@@ -180,29 +147,18 @@ class Convolution : public ThreadedOperator {
   // afresh from seed 50.
   void RenderRowTapByTap(int32_t y, float* out) const {
     const EdgeReader source(source_);
-    const int32_t kw = kernel_->Width(), kh = kernel_->Height();
+    const int32_t kh = kernel_->Height();
     const int64_t count = TapCount();
     for (int32_t x = 0; x < source.Width(); ++x) {
       float sum[4] = {0, 0, 0, 0};
       double weight = 0;
-      auto tap = [&](int32_t kx, int32_t ky) {
+      VisitTaps(count, [&](int32_t kx, int32_t ky) {
         const float* k = KernelPixel(kx, ky);
         const float* s = source.At<int64_t>(int64_t(x) + kx, int64_t(y) + kh - ky);
         for (int c = 0; c < 4; ++c) sum[c] += k[c] * s[c];
         if (k[ChanA] > 0) weight += k[ChanA];
-      };
-      if (FullMode()) {
-        for (int32_t ky = 0; ky < kh; ++ky)
-          for (int32_t kx = 0; kx < kw; ++kx) tap(kx, ky);
-      } else {
-        Srand(50);
-        int32_t kx, ky;
-        for (int64_t i = 0; i < count; ++i) {
-          DrawTap(kw, kh, kx, ky);
-          tap(kx, ky);
-        }
-      }
-      WriteDivided(sum, weight, out + 4 * x);
+      });
+      dof::ConvolvedPixel(sum, weight, out + 4 * x);
     }
   }
 

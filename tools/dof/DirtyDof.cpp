@@ -61,20 +61,9 @@ class DirtyDof : public ThreadedOperator {
     maxOffset_ = 15.0;
     DrawPattern();
 
-    result_ = NewImage({{ImageLike, source_}});
-    // The rows write red, green, blue and alpha of every pixel; only the
-    // further channels are left to clear, on the calling thread.
-    if (result_->FurtherCount() > 0) result_->Fill(0, 0, 0, 0);
-    if (blurSwitch_ != 0.0) {
-      const int64_t depthPixels = int64_t(depth_->Width()) * depth_->Height();
-      sampleDepths_.resize(depthPixels > 0 ? depthPixels : 1);
-      if (depthPixels == 0) WorkOutSampleDepth(0, EdgeReader(depth_).At<int64_t>(0, 0));
-      phase_ = Phase::SampleDepths;
-      DoMultiProcess(req, depth_->Width() > 0 ? depth_->Height() : 0);
-    }
+    if (blurSwitch_ != 0.0) WorkOutSampleDepths(req);
     phase_ = Phase::Pixels;
-    DoMultiProcess(req, source_->Height());
-    output_->Set(req, result_);
+    RenderRows(*this, req, output_, source_, result_, FurtherChannels::Cleared);
   }
 
   void ProcessChunk(Request*, int chunk) override {
@@ -120,6 +109,14 @@ class DirtyDof : public ThreadedOperator {
     const double ky = (r1 % 200) / 100.0 - 1;
     const double kx = (r2 % 200) / 100.0 - 1;
     return {ky * maxOffset, kx * maxOffset};
+  }
+
+  void WorkOutSampleDepths(Request* req) {
+    const int64_t depthPixels = int64_t(depth_->Width()) * depth_->Height();
+    sampleDepths_.resize(depthPixels > 0 ? depthPixels : 1);
+    if (depthPixels == 0) WorkOutSampleDepth(0, EdgeReader(depth_).At<int64_t>(0, 0));
+    phase_ = Phase::SampleDepths;
+    DoMultiProcess(req, depth_->Width() > 0 ? depth_->Height() : 0);
   }
 
   // What a sample needs of a depth pixel is worked out once per render, not

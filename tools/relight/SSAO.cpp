@@ -40,10 +40,8 @@ class SSAO : public ThreadedOperator {
     positionRows_ = positionImage_->RowTable(1);
     TurnDirections();
 
-    // Not cleared: the rows write every pixel.
-    result_ = NewImage({{ImageLike, normalsImage_}});
-    DoMultiProcess(req, normalsImage_->Height());
-    output_->Set(req, result_);
+    // The rows write every pixel, further channels included.
+    RenderRows(*this, req, output_, normalsImage_, result_, FurtherChannels::WrittenByRows);
   }
 
   void ProcessChunk(Request*, int chunk) override {

@@ -10,12 +10,9 @@
 #include <vector>
 
 #include "frame/tool.h"
-#include "tools/util/rows.h"
 #include "tools/util/uv.h"
 
 namespace {
-
-enum class SampleMode { Black, Wrap, Duplicate, None };
 
 SampleMode ModeOf(const TextID& choice) {
   if (choice == "Black") return SampleMode::Black;
@@ -23,172 +20,6 @@ SampleMode ModeOf(const TextID& choice) {
   if (choice == "Duplicate") return SampleMode::Duplicate;
   return SampleMode::None;
 }
-
-struct Placement {
-  UVOrientation orientation;
-  double xOffset, yOffset, uScale, vScale;
-  double width, height;  // of the texture
-
-  // The texture pixel position (not yet truncated) of a UV pixel's red and
-  // green: the offset is added first, the sum scaled, then taken to pixels.
-  // No clamping.
-  void Position(float red, float green, double& px, double& py) const {
-    double u, v;
-    orientation.Read(red, green, u, v);
-    px = ((u + xOffset) * uScale) * width;
-    py = ((v + yOffset) * vScale) * height;
-  }
-};
-
-// The texture's pixels, for the common layout (blue, green, red, alpha and
-// nothing else), read straight from its rows.
-struct TextureRows {
-  std::byte* const* rows;
-  int32_t width, height;  // both above 0
-
-  // Where the sampling operation of the mode reads a whole pixel position:
-  // black outside (the zero pixel), the texture repeated, or its edge
-  // extended.
-  template <SampleMode Mode>
-  const float* At(int32_t column, int32_t row) const {
-    if constexpr (Mode == SampleMode::Black) {
-      if (uint32_t(column) >= uint32_t(width) || uint32_t(row) >= uint32_t(height)) return Zero;
-    } else if constexpr (Mode == SampleMode::Wrap) {
-      column = Wrapped(column, width);
-      row = Wrapped(row, height);
-    } else {
-      column = column < 0 ? 0 : column >= width ? width - 1 : column;
-      row = row < 0 ? 0 : row >= height ? height - 1 : row;
-    }
-    return Inside(column, row);
-  }
-
-  // A pixel known to lie inside.
-  const float* Inside(int32_t column, int32_t row) const {
-    return reinterpret_cast<const float*>(rows[row]) + 4 * size_t(column);
-  }
-
-  static int32_t Wrapped(int32_t v, int32_t size) {
-    if (uint32_t(v) < uint32_t(size)) return v;
-    const int32_t m = v % size;
-    return m < 0 ? m + size : m;
-  }
-
-  alignas(16) static constexpr float Zero[4] = {0.0f, 0.0f, 0.0f, 0.0f};
-};
-
-// Where one UV pixel of the common layout takes its sample from; null off
-// the surface (alpha 0).
-template <SampleMode Mode>
-inline const float* SourceOf(const Placement& at, const TextureRows& texture, const float* coords) {
-  if (coords[ChanA] == 0.0f) return nullptr;
-  double px, py;
-  at.Position(coords[ChanR], coords[ChanG], px, py);
-  int32_t fx, fy;
-  if constexpr (Mode == SampleMode::Wrap) {
-    fx = WrappedPixelFixed(px, texture.width);
-    fy = WrappedPixelFixed(py, texture.height);
-  } else {
-    fx = WholePixelFixed(px);
-    fy = WholePixelFixed(py);
-  }
-  return texture.At<Mode>(fx >> 16, fy >> 16);
-}
-
-// The whole pixel of four positions, as WholePixelFixed(p) >> 16 gives it:
-// truncated toward zero within -32768 to 32767, not a number at -32768.
-__attribute__((always_inline)) inline simd::Int4 WholePixels(const simd::Double4& position) {
-  simd::Double4 p = position;
-  const simd::Double4 low = {-32768.0, -32768.0, -32768.0, -32768.0};
-  const simd::Double4 high = {32767.0, 32767.0, 32767.0, 32767.0};
-  p = p > low ? p : low;
-  p = p < high ? p : high;
-  return __builtin_convertvector(p, simd::Int4);
-}
-
-// A row of the common layout in two passes. First the sources of the row,
-// four pixels at a time: the positions are worked in double precision with
-// the operations of Placement::Position, in the same order, so each lane has
-// the bits of the one-pixel path (a repeating texture reached past the
-// fixed-point range takes the one-pixel path, which brings it back by whole
-// repeats). Then the samples, each fetched well ahead of its use: the
-// texture is read wherever the UV pass points, and waiting for each read in
-// turn costs more than all the arithmetic. (Writing the result past the
-// cache, as a large copy does, was slower here: the streaming stores wait on
-// the texture reads.)
-template <SampleMode Mode>
-__attribute__((always_inline)) inline void PlaceRow(const Placement& at, const TextureRows& texture,
-                                                    const float* coords, float* out, int32_t width,
-                                                    const float** sources) {
-  using simd::Double4;
-  // Every lane the same value, -0 included.
-  const Double4 zero = {0.0, 0.0, 0.0, 0.0}, one = {1.0, 1.0, 1.0, 1.0};
-  const Double4 xOffset = {at.xOffset, at.xOffset, at.xOffset, at.xOffset};
-  const Double4 yOffset = {at.yOffset, at.yOffset, at.yOffset, at.yOffset};
-  const Double4 uScale = {at.uScale, at.uScale, at.uScale, at.uScale};
-  const Double4 vScale = {at.vScale, at.vScale, at.vScale, at.vScale};
-  const Double4 texWidth = {at.width, at.width, at.width, at.width};
-  const Double4 texHeight = {at.height, at.height, at.height, at.height};
-  const simd::Int4 origin = {0, 0, 0, 0};
-  const simd::Int4 lastColumn = origin + (texture.width - 1),
-                   lastRow = origin + (texture.height - 1);
-  int32_t x = 0;
-  for (const float* c = coords; x + 4 <= width; x += 4, c += 16) {
-    constexpr int R = ChanR, G = ChanG, A = ChanA;
-    simd::Float4 red = {c[R], c[4 + R], c[8 + R], c[12 + R]};
-    simd::Float4 green = {c[G], c[4 + G], c[8 + G], c[12 + G]};
-    if (at.orientation.swap) std::swap(red, green);
-    Double4 u = __builtin_convertvector(red, Double4);
-    Double4 v = __builtin_convertvector(green, Double4);
-    if (at.orientation.flipX) u = one - u;
-    if (at.orientation.flipY) v = one - v;
-    const Double4 px = ((u + xOffset) * uScale) * texWidth;
-    const Double4 py = ((v + yOffset) * vScale) * texHeight;
-    if constexpr (Mode == SampleMode::Wrap) {
-      const Double4 low = zero - 32769.0, high = zero + 32768.0;
-      const auto inside = (px > low) & (px < high) & (py > low) & (py < high);
-      if (!(inside[0] & inside[1] & inside[2] & inside[3])) {
-        for (int i = 0; i < 4; ++i) sources[x + i] = SourceOf<Mode>(at, texture, c + 4 * i);
-        continue;
-      }
-    }
-    simd::Int4 columns = WholePixels(px), rows = WholePixels(py);
-    if constexpr (Mode == SampleMode::Duplicate) {
-      // The edge extended: the four places clamped at once, with no branch
-      // that depends on where each one falls.
-      columns = columns < origin ? origin : columns;
-      columns = columns > lastColumn ? lastColumn : columns;
-      rows = rows < origin ? origin : rows;
-      rows = rows > lastRow ? lastRow : rows;
-      for (int i = 0; i < 4; ++i) {
-        const float* inside = texture.Inside(columns[i], rows[i]);
-        sources[x + i] = c[4 * i + A] == 0.0f ? nullptr : inside;
-      }
-    } else {
-      for (int i = 0; i < 4; ++i)
-        sources[x + i] = c[4 * i + A] == 0.0f ? nullptr : texture.At<Mode>(columns[i], rows[i]);
-    }
-  }
-  for (; x < width; ++x) sources[x] = SourceOf<Mode>(at, texture, coords + 4 * x);
-
-  constexpr int32_t Ahead = 128;
-  for (x = 0; x < width; ++x, coords += 4, out += 4) {
-    if (x + Ahead < width) __builtin_prefetch(sources[x + Ahead]);
-    simd::Float4 weighted = {0.0f, 0.0f, 0.0f, 0.0f};
-    if (sources[x]) weighted = simd::Load(sources[x]) * coords[ChanA];
-    simd::Store(out, weighted);
-  }
-}
-
-#define PLACE_ROW(Name, Mode)                                                                \
-  WideKernel void Name(const Placement& at, const TextureRows& texture, const float* coords, \
-                       float* out, int32_t width, const float** sources) {                   \
-    PlaceRow<Mode>(at, texture, coords, out, width, sources);                                \
-  }
-PLACE_ROW(PlaceRowBlack, SampleMode::Black)
-PLACE_ROW(PlaceRowWrap, SampleMode::Wrap)
-PLACE_ROW(PlaceRowDuplicate, SampleMode::Duplicate)
-#undef PLACE_ROW
 
 }  // namespace
 
@@ -231,12 +62,9 @@ class UVpositioner : public ThreadedOperator {
         mode != SampleMode::None) {
       // The common layout: rows of four pixels, the texture read in place.
       const TextureRows rows{texture->RowTable(1), texture->Width(), texture->Height()};
-      auto row = mode == SampleMode::Black  ? PlaceRowBlack
-                 : mode == SampleMode::Wrap ? PlaceRowWrap
-                                            : PlaceRowDuplicate;
       std::vector<const float*> sources(uv->Width());
       for (int32_t y = 0; y < uv->Height(); ++y)
-        row(at, rows, uv->Group1(0, y), dst->Group1(0, y), uv->Width(), sources.data());
+        PlaceRow(mode, at, rows, uv->Group1(0, y), dst->Group1(0, y), uv->Width(), sources.data());
       output_->Set(req, dst);
       return;
     }
@@ -283,14 +111,14 @@ class UVpositioner : public ThreadedOperator {
       float* out = dst->Group1(0, y);
       for (int32_t x = 0; x < uv->Width(); ++x, coords += 4, out += 4) {
         const float a = coords[ChanA];
-        simd::Float4 weighted = {0.0f, 0.0f, 0.0f, 0.0f};
         if (a != 0.0f) {
           double px, py;
           at.Position(coords[ChanR], coords[ChanG], px, py);
           sample(px, py, q);
-          weighted = simd::Load(q.Chan) * a;
+          for (int c = 0; c < 4; ++c) out[c] = q.Chan[c] * a;
+        } else {
+          std::fill_n(out, 4, 0.0f);
         }
-        simd::Store(out, weighted);
         if (further) {
           auto* rest = reinterpret_cast<float*>(furtherRows[y] + x * furtherStep);
           if (a != 0.0f)

@@ -1,0 +1,62 @@
+// The lane operations of the kernel layer on plain values. A rule written
+// once as a template over a float type F (and its wide type WideOf<F>) runs
+// on single pixels with F = float and, in a row loop, on a register of
+// pixels with the vector types of frame/kernels-inl.h, whose operations give
+// lane by lane the bits these give.
+#pragma once
+
+#include <cmath>
+#include <limits>
+
+namespace kernels {
+
+// A pixel's red, green, blue and alpha, or those of a register of pixels.
+template <typename F>
+struct Rgba {
+  F r, g, b, a;
+};
+
+inline double Widen(float f) { return f; }
+inline float Narrow(double d) { return static_cast<float>(d); }
+
+// The wide type of a float type.
+template <typename F>
+using WideOf = decltype(Widen(F{}));
+
+// Roots and magnitudes. (The tools are built without errno from maths
+// functions, so a root of a negative calls nothing.)
+inline float Sqrt(float f) { return std::sqrt(f); }
+inline double Sqrt(double d) { return std::sqrt(d); }
+inline double Abs(double d) { return std::fabs(d); }
+
+// a when a < b, else b; so b when either is not a number.
+inline float Lesser(float a, float b) { return a < b ? a : b; }
+inline double Lesser(double a, double b) { return a < b ? a : b; }
+// a when a > b, else b; so b when either is not a number.
+inline float Greater(float a, float b) { return a > b ? a : b; }
+inline double Greater(double a, double b) { return a > b ? a : b; }
+
+// `value` where `test` is not 0 (not a number included), else `otherwise`.
+inline float IfNonZero(float test, float value, float otherwise) {
+  return test != 0.0f ? value : otherwise;
+}
+
+// `value` where `test` is greater than 0, else 0 (also where `test` is not a
+// number).
+inline double IfPositive(float test, double value) { return test > 0.0f ? value : 0.0; }
+
+// `value` where `test` is greater than 0, else not a number (also where
+// `test` is not a number).
+inline double IfPositiveElseNaN(float test, double value) {
+  return test > 0.0f ? value : std::numeric_limits<double>::quiet_NaN();
+}
+
+// The lanes one by one, for what has no vector form.
+template <typename Fn>
+inline double EachLane(double d, Fn&& fn) {
+  return fn(d);
+}
+
+inline Rgba<float> LoadPixel(const float* bgra) { return {bgra[2], bgra[1], bgra[0], bgra[3]}; }
+
+}  // namespace kernels
