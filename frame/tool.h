@@ -70,6 +70,9 @@ inline double NumberValue(Input* in, Request* req) {
 inline TextID ChoiceValue(Input* in, Request* req) {
   return *static_cast<TextIDParam*>(in->GetValue(req, 0));
 }
+// A required image is always there: the host renders a tool only when every
+// required image input is connected (host/render.h). An optional one is null
+// when nothing is connected.
 inline Image* ImageValue(Input* in, Request* req) {
   return static_cast<Image*>(in->GetValue(req, 0));
 }

@@ -30,9 +30,6 @@ class FoCalc : public ThreadedOperator {
     camera_.Show(req, planeOfFocus);
 
     Image* src = ImageValue(input_, req);
-    // Without a source there is nothing to pass on: the fields are up to
-    // date and the output stays empty, rather than reading through null.
-    if (!src) return;
     Image* dst = NewImage({{ImageLike, src}});
     CopyPixels(src, dst);
     output_->Set(req, dst);

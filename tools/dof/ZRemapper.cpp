@@ -36,9 +36,6 @@ class ZRemapper : public ThreadedOperator {
     const DepthOfField dof = camera_.Show(req, planeOfFocus);
 
     Image* src = ImageValue(input_, req);
-    // Without a depth pass there is nothing to remap: the fields are up to
-    // date and the output stays empty, rather than reading through null.
-    if (!src) return;
     Image* dst = NewImage({{ImageLike, src}});
     // The pixels see the far limit as it is, unbounded or not.
     const dof::SharpZone zone{scale, planeOfFocus, dof.near, dof.far};

@@ -29,7 +29,6 @@ class Fallof : public ThreadedOperator {
     const relight::Falloff falloff{intensity, relight::MapChannelOf(ChoiceValue(mapChannel_, req))};
     const Image* normals = ImageValue(normals_, req);
     const Image* map = ImageValue(map_, req);
-    if (!normals) return;  // nothing to mask: no image is set
 
     Image* result = NewImage({{ImageLike, normals}});
     relight::RenderGrey(

@@ -41,7 +41,6 @@ class SimpleSpotlight : public ThreadedOperator {
     const double exponent = NumberValue(coneSize_, req);
     const Image* position = ImageValue(position_, req);
     const Image* normals = ImageValue(normals_, req);
-    if (!position) return;  // nothing to light: no image is set
 
     const relight::Spotlight light{
         {static_cast<float>(lx), static_cast<float>(ly), static_cast<float>(lz)},
