@@ -16,6 +16,7 @@ MissingImages::MissingImages(const std::string& tool, std::vector<std::string> i
     : std::runtime_error(MissingText(tool, inputs)), inputs_(std::move(inputs)) {}
 
 const Output* MainOutput(const Operator& tool) {
+  if (tool.Outputs().size() == 1) return tool.Outputs().front().get();
   for (const auto& out : tool.Outputs())
     if (out->ID() == "Output") return out.get();
   return tool.Outputs().empty() ? nullptr : tool.Outputs().front().get();
@@ -24,16 +25,18 @@ const Output* MainOutput(const Operator& tool) {
 std::vector<std::string> MissingRequiredImages(const Operator& tool) {
   std::vector<std::string> missing;
   for (const auto& in : tool.Inputs())
-    if (in->Kind() == InputKind::Image && in->IsRequired() && !in->IsConnected())
+    if (in->Kind() == InputKind::Image && !in->IsConnected() && in->IsRequired())
       missing.emplace_back(in->ID().Text());
   return missing;
 }
 
 ImagePtr RenderTool(Operator& tool, double time) {
-  if (std::vector<std::string> missing = MissingRequiredImages(tool); !missing.empty()) {
-    const Registry* reg = tool.GetRegistry();
-    throw MissingImages(reg && reg->Name() ? reg->Name() : "the tool", std::move(missing));
-  }
+  for (const auto& in : tool.Inputs())
+    if (in->Kind() == InputKind::Image && !in->IsConnected() && in->IsRequired()) {
+      const Registry* reg = tool.GetRegistry();
+      throw MissingImages(reg && reg->Name() ? reg->Name() : "the tool",
+                          MissingRequiredImages(tool));
+    }
   Request request(time);
   tool.Process(&request);
   const Output* output = MainOutput(tool);
