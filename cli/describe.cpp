@@ -21,20 +21,6 @@ std::string Short(double value) {
   return std::string(text, result.ptr);
 }
 
-std::string KindWord(InputKind kind) {
-  switch (kind) {
-    case InputKind::Label:
-      return "label";
-    case InputKind::Number:
-      return "number";
-    case InputKind::Choice:
-      return "choice";
-    case InputKind::Image:
-      return "image";
-  }
-  return "?";
-}
-
 // The attributes in the words a compositor uses, in the order the list
 // holds them. Tags that only the host reads are left out; unknown ones are
 // shown by name and value.
@@ -97,6 +83,20 @@ std::string Joined(const std::vector<std::string>& words, const char* separator)
 }
 
 }  // namespace
+
+const char* KindWord(InputKind kind) {
+  switch (kind) {
+    case InputKind::Label:
+      return "label";
+    case InputKind::Number:
+      return "number";
+    case InputKind::Choice:
+      return "choice";
+    case InputKind::Image:
+      return "image";
+  }
+  return "?";
+}
 
 void ListTools(std::ostream& out) {
   const auto& records = ClassRegistry.Records();

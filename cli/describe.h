@@ -4,7 +4,12 @@
 
 #include <iosfwd>
 
+#include "host/operator.h"
+
 class Registry;
+
+// The kind of an input as `vexlan info` names it: label, number, choice, image.
+const char* KindWord(InputKind kind);
 
 // One line per tool, in registry order: registry ID, name, category,
 // description, in aligned columns.

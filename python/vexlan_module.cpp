@@ -34,6 +34,7 @@
 #include <vector>
 
 #include "cli/demo/steps.h"
+#include "cli/describe.h"
 #include "cli/errors.h"
 #include "cli/files/selection.h"
 #include "cli/module.h"
@@ -594,20 +595,6 @@ std::string Text(const char* text) { return text ? text : ""; }
 py::object OptionalNumber(const TagList& attrs, Tag tag) {
   if (auto value = attrs.GetDouble(tag)) return py::float_(*value);
   return py::none();
-}
-
-const char* KindWord(InputKind kind) {
-  switch (kind) {
-    case InputKind::Label:
-      return "label";
-    case InputKind::Number:
-      return "number";
-    case InputKind::Choice:
-      return "choice";
-    case InputKind::Image:
-      return "image";
-  }
-  return "?";
 }
 
 // A case of the fuzz corpus as the package's arguments: the settings and
