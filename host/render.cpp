@@ -10,13 +10,18 @@ std::string MissingText(const std::string& tool, const std::vector<std::string>&
   return text;
 }
 
+// A required image input with nothing connected. The connection is looked
+// at first: it is a pointer, the attributes a list to search.
+bool IsMissing(const Input& in) {
+  return in.Kind() == InputKind::Image && !in.IsConnected() && in.IsRequired();
+}
+
 }  // namespace
 
 MissingImages::MissingImages(const std::string& tool, std::vector<std::string> inputs)
     : std::runtime_error(MissingText(tool, inputs)), inputs_(std::move(inputs)) {}
 
 const Output* MainOutput(const Operator& tool) {
-  if (tool.Outputs().size() == 1) return tool.Outputs().front().get();
   for (const auto& out : tool.Outputs())
     if (out->ID() == "Output") return out.get();
   return tool.Outputs().empty() ? nullptr : tool.Outputs().front().get();
@@ -25,14 +30,13 @@ const Output* MainOutput(const Operator& tool) {
 std::vector<std::string> MissingRequiredImages(const Operator& tool) {
   std::vector<std::string> missing;
   for (const auto& in : tool.Inputs())
-    if (in->Kind() == InputKind::Image && !in->IsConnected() && in->IsRequired())
-      missing.emplace_back(in->ID().Text());
+    if (IsMissing(*in)) missing.emplace_back(in->ID().Text());
   return missing;
 }
 
 ImagePtr RenderTool(Operator& tool, double time) {
   for (const auto& in : tool.Inputs())
-    if (in->Kind() == InputKind::Image && !in->IsConnected() && in->IsRequired()) {
+    if (IsMissing(*in)) {
       const Registry* reg = tool.GetRegistry();
       throw MissingImages(reg && reg->Name() ? reg->Name() : "the tool",
                           MissingRequiredImages(tool));

@@ -16,6 +16,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <span>
 #include <string>
 #include <string_view>
@@ -31,8 +32,15 @@ class ByteStream {
   ByteStream(const uint8_t* data, size_t size) : data_(data), size_(size) {}
 
   uint8_t Byte() { return pos_ < size_ ? data_[pos_++] : 0; }
-  double RawDouble();
-  float RawFloat();
+  // The next bytes as the bits of a value of type T, in memory order.
+  template <typename T>
+  T Raw() {
+    uint8_t bytes[sizeof(T)];
+    for (uint8_t& b : bytes) b = Byte();
+    T value;
+    std::memcpy(&value, bytes, sizeof value);
+    return value;
+  }
   bool Exhausted() const { return pos_ >= size_; }
 
  private:

@@ -77,7 +77,7 @@ struct PixelSource {
       case 2:
         return Pixels[in.Byte() % std::size(Pixels)];
       default:
-        return in.RawFloat();
+        return in.Raw<float>();
     }
   }
 };
@@ -135,7 +135,7 @@ double HostileNumber(ByteStream& in, const Input& input) {
     case 6:
       return input.NumberValue() * (static_cast<double>(in.Byte()) / 16.0 - 8.0);
     default:
-      return in.RawDouble();
+      return in.Raw<double>();
   }
 }
 
@@ -155,22 +155,6 @@ TextID HostileChoice(ByteStream& in, const Input& input) {
 }
 
 }  // namespace
-
-double ByteStream::RawDouble() {
-  uint8_t bytes[sizeof(double)];
-  for (uint8_t& b : bytes) b = Byte();
-  double value;
-  std::memcpy(&value, bytes, sizeof value);
-  return value;
-}
-
-float ByteStream::RawFloat() {
-  uint8_t bytes[sizeof(float)];
-  for (uint8_t& b : bytes) b = Byte();
-  float value;
-  std::memcpy(&value, bytes, sizeof value);
-  return value;
-}
 
 std::span<const double> HostileNumbers() { return Numbers; }
 std::span<const float> HostilePixels() { return Pixels; }
