@@ -219,6 +219,42 @@ HWY_INLINE DoubleLanes EachLane(DoubleLanes d, Fn&& fn) {
   return hn::Load(Doubles(), lanes);
 }
 
+// The lanes of `v` that a double w of the same sign with |w - v| at most
+// `ulps` units in the last place of v (ulps < 2^27) may narrow to another
+// float than v narrows to: those within that many units of a point halfway
+// between two floats, and those where the float range gives no such margin
+// (2^-151 <= |v| < 2^-126, where floats are subnormal; 2^127 and more,
+// infinite, not a number). Below 2^-151 both narrow to a zero of their
+// sign. The halfway points of the normal range are the doubles whose 29 low
+// mantissa bits are 1 followed by 28 zeros; none lies within 2^27 units of
+// either end of a binade, so counting units in the bits of v alone is
+// exact.
+//
+// NarrowRisk gives these lanes as the sign bit of each lane (the other bits
+// say nothing), for tests that go on in vector registers: every bound is a
+// difference of numbers below 2^63 whose sign bit tells the order.
+HWY_INLINE hn::Vec<hn::RebindToSigned<Doubles>> NarrowRisk(DoubleVec v, uint64_t ulps) {
+  const hn::RebindToSigned<Doubles> di;
+  const auto magnitude = hn::And(hn::BitCast(di, v), hn::Set(di, INT64_MAX));
+  const auto fromStart = hn::Sub(hn::And(magnitude, hn::Set(di, (int64_t(1) << 29) - 1)),
+                                 hn::Set(di, (int64_t(1) << 28) - int64_t(ulps)));
+  // Negative unless 0 <= fromStart <= 2 ulps.
+  const auto far = hn::Or(fromStart, hn::Sub(hn::Set(di, 2 * int64_t(ulps)), fromStart));
+  const int64_t tiny = int64_t(1023 - 151) << 52, leastNormal = int64_t(1023 - 126) << 52,
+                large = int64_t(1023 + 127) << 52;
+  // Negative unless leastNormal <= magnitude < large.
+  const auto outside = hn::Or(hn::Sub(magnitude, hn::Set(di, leastNormal)),
+                              hn::Sub(hn::Set(di, large - 1), magnitude));
+  // Risk where not tiny and (near or outside): sign of
+  // ~(magnitude - tiny) & (~far | outside).
+  return hn::AndNot(hn::Sub(magnitude, hn::Set(di, tiny)), hn::Or(hn::Not(far), outside));
+}
+
+HWY_INLINE DoubleMask MayNarrowOtherwise(DoubleVec v, uint64_t ulps) {
+  const hn::RebindToSigned<Doubles> di;
+  return hn::RebindMask(Doubles(), hn::TestBit(NarrowRisk(v, ulps), hn::Set(di, INT64_MIN)));
+}
+
 HWY_INLINE Rgba<FloatLanes> Wrap(const Rgba<FloatVec>& p) { return {p.r, p.g, p.b, p.a}; }
 
 // The row walks. Each takes the vector form of a rule for whole steps of
