@@ -67,14 +67,24 @@ HWY_INLINE FloatVec Narrow(DoubleVec d) {
 }
 
 // a where a < b, else b (so b when either is not a number); the same with >.
-// Highway's Min and Max leave the choice for a NaN to the level.
+// Highway's Min and Max leave the choice for a NaN to the level; on the x86
+// levels they are the processor's min and max, which make this very choice
+// (the second operand when either is not a number, or both are zeros).
 template <class V>
 HWY_INLINE V Lesser(V a, V b) {
+#if HWY_ARCH_X86 && HWY_TARGET != HWY_EMU128 && HWY_TARGET != HWY_SCALAR
+  return hn::Min(a, b);
+#else
   return hn::IfThenElse(a < b, a, b);
+#endif
 }
 template <class V>
 HWY_INLINE V Greater(V a, V b) {
+#if HWY_ARCH_X86 && HWY_TARGET != HWY_EMU128 && HWY_TARGET != HWY_SCALAR
+  return hn::Max(a, b);
+#else
   return hn::IfThenElse(a > b, a, b);
+#endif
 }
 
 #if HWY_TARGET == HWY_AVX3
@@ -147,6 +157,31 @@ HWY_INLINE void StorePixels(const Rgba<FloatVec>& p, float* out) {
   }
 #endif
   hn::StoreInterleaved4(p.b, p.g, p.r, p.a, Floats(), out);
+}
+
+// Writes Step() pixels of one grey value each in blue, green, red and alpha.
+template <bool Stream>
+HWY_INLINE void StoreGreyPixels(FloatVec grey, float* out) {
+#if HWY_TARGET == HWY_AVX3
+  // Each of two picks of lanes from the grey values makes four pixels.
+  const __m512 g = _mm512_castps256_ps512(grey.raw);
+  const __m512 first =
+      _mm512_permutexvar_ps(_mm512_setr_epi32(0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2, 2, 3, 3, 3, 3), g);
+  const __m512 last =
+      _mm512_permutexvar_ps(_mm512_setr_epi32(4, 4, 4, 4, 5, 5, 5, 5, 6, 6, 6, 6, 7, 7, 7, 7), g);
+  if constexpr (Stream) {
+    if (reinterpret_cast<uintptr_t>(out) % 64 == 0) {
+      _mm512_stream_ps(out, first);
+      _mm512_stream_ps(out + 16, last);
+      return;
+    }
+  } else {
+    _mm512_storeu_ps(out, first);
+    _mm512_storeu_ps(out + 16, last);
+    return;
+  }
+#endif
+  StorePixels<Stream>({grey, grey, grey, grey}, out);
 }
 
 // Writes one pixel given as blue, green, red, alpha.
@@ -287,8 +322,7 @@ HWY_INLINE void GreyRow(const float* HWY_RESTRICT in, const float* HWY_RESTRICT 
   const size_t step = Step();
   size_t x = 0;
   for (; x + step <= width; x += step) {
-    const FloatVec grey = vec(LoadPixels(in + 4 * x), LoadPixels(second + 4 * x));
-    StorePixels<Stream>({grey, grey, grey, grey}, out + 4 * x);
+    StoreGreyPixels<Stream>(vec(LoadPixels(in + 4 * x), LoadPixels(second + 4 * x)), out + 4 * x);
   }
   for (; x < width; ++x) {
     const float grey = plain(LoadPixel(in + 4 * x), LoadPixel(second + 4 * x));
