@@ -23,8 +23,16 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <type_traits>
+#include <utility>
 
 #include "frame/lanes.h"
+
+// For a lambda that a row loop calls once per register, which the compiler
+// would otherwise keep out of line once it grows long.
+#ifndef VEXLAN_INLINE_LAMBDA
+#define VEXLAN_INLINE_LAMBDA __attribute__((always_inline))
+#endif
 
 HWY_BEFORE_NAMESPACE();
 namespace kernels {
@@ -234,8 +242,9 @@ template <class D>
 HWY_INLINE Lanes<D> Greater(Lanes<D> a, Lanes<D> b) {
   return Greater(a.v, b.v);
 }
-HWY_INLINE FloatLanes IfNonZero(FloatLanes test, FloatLanes value, FloatLanes otherwise) {
-  return hn::IfThenElse(test.v != hn::Zero(Floats()), value.v, otherwise.v);
+template <class D>
+HWY_INLINE Lanes<D> IfNonZero(Lanes<D> test, Lanes<D> value, Lanes<D> otherwise) {
+  return hn::IfThenElse(test.v != hn::Zero(D()), value.v, otherwise.v);
 }
 // Compared as doubles: a float is greater than 0 exactly when it is so
 // widened.
@@ -311,24 +320,108 @@ HWY_INLINE void MapRow(const float* HWY_RESTRICT in, float* HWY_RESTRICT out, si
   }
 }
 
-// Grey into four channels: `vec` gives one FloatVec of grey values for
-// Step() pixels and the pixels at the same place of `second` (the pixels
-// themselves again when it is null), `plain` one float for one pixel and its
-// second; each is written into blue, green, red and alpha.
-template <bool Stream, class Vec, class Plain>
-HWY_INLINE void GreyRow(const float* HWY_RESTRICT in, const float* HWY_RESTRICT second,
-                        float* HWY_RESTRICT out, size_t width, const Vec& vec, const Plain& plain) {
-  if (!second) second = in;
-  const size_t step = Step();
-  size_t x = 0;
-  for (; x + step <= width; x += step) {
-    StoreGreyPixels<Stream>(vec(LoadPixels(in + 4 * x), LoadPixels(second + 4 * x)), out + 4 * x);
-  }
-  for (; x < width; ++x) {
+// The pixels from `x` to `end` of a grey row by the plain rule.
+template <bool Stream, class Plain>
+HWY_INLINE void GreyPixels(const float* in, const float* second, float* out, size_t x, size_t end,
+                           const Plain& plain) {
+  for (; x < end; ++x) {
     const float grey = plain(LoadPixel(in + 4 * x), LoadPixel(second + 4 * x));
     const float px[4] = {grey, grey, grey, grey};
     StorePixel<Stream>(px, out + 4 * x);
   }
+}
+
+// The middle stage of a rule in two stages (GreyRow).
+struct NoStage {};
+
+// Up to `Chunk` whole steps of a grey row from `x` (at least one), each
+// stage of the rule over all of them before the next. Returns where it
+// stopped. Out of line, so that the loops keep the registers for
+// themselves, with the stages taken by value: what they hold is the loops'
+// own, which no store into the row can change.
+template <size_t Chunk, bool Stream, class First, class Middle, class Last>
+HWY_NOINLINE size_t GreyChunk(const float* HWY_RESTRICT in, const float* HWY_RESTRICT second,
+                              float* HWY_RESTRICT out, size_t x, size_t width, First first,
+                              Middle middle, Last last) {
+  const size_t step = Step();
+  const size_t n = (width - x) / step < Chunk ? (width - x) / step : Chunk;
+  auto at = [&](size_t i) { return LoadPixels(in + 4 * (x + i * step)); };
+  auto secondAt = [&](size_t i) { return LoadPixels(second + 4 * (x + i * step)); };
+  auto finish = [&](const auto& stage) {
+    for (size_t i = 0; i < n; ++i)
+      StoreGreyPixels<Stream>(last(stage[i]).v, out + 4 * (x + i * step));
+  };
+  auto then = [&](auto& a) {
+    if constexpr (std::is_same_v<Middle, NoStage>) {
+      finish(a);
+    } else if constexpr (std::is_invocable_v<Middle, decltype(a), size_t>) {
+      middle(a, n);
+      finish(a);
+    } else {
+      decltype(middle(a[0])) b[Chunk];
+      for (size_t i = 0; i < n; ++i) b[i] = middle(a[i]);
+      finish(b);
+    }
+  };
+  if constexpr (std::is_invocable_v<First, Rgba<FloatVec>, Rgba<FloatVec>>) {
+    decltype(first(at(0), at(0))) a[Chunk];
+    for (size_t i = 0; i < n; ++i) a[i] = first(at(i), secondAt(i));
+    then(a);
+  } else {
+    // Two registers at a time; an odd last one goes with itself.
+    decltype(first(at(0), at(0), at(0), at(0)).first) a[Chunk];
+    size_t i = 0;
+    for (; i + 1 < n; i += 2) {
+      const auto both = first(at(i), secondAt(i), at(i + 1), secondAt(i + 1));
+      a[i] = both.first;
+      a[i + 1] = both.second;
+    }
+    if (i < n) a[i] = first(at(i), secondAt(i), at(i), secondAt(i)).first;
+    then(a);
+  }
+  return x + n * step;
+}
+
+// Grey into four channels, by a rule in stages, each of which runs over a
+// chunk of registers (in the first level cache) before the next: a long
+// chain of dependent operations per register is then cut into short ones,
+// which the processor overlaps across registers far better. `first` takes
+// the pixels of a register and the pixels at the same places of `second`
+// (the pixels themselves again when it is null) to its first value, or
+// those of two registers to a std::pair of theirs; `middle` (or NoStage)
+// one register's first value to its second, or all first values of the
+// chunk in place (given them and their count); `last` a register's value
+// to its grey values (FloatLanes). `plain` gives one float for one pixel and
+// its second, for the pixels after the last whole step. Each grey value is
+// written into blue, green, red and alpha.
+template <bool Stream, class First, class Middle, class Last, class Plain>
+HWY_INLINE void GreyRow(const float* HWY_RESTRICT in, const float* HWY_RESTRICT second,
+                        float* HWY_RESTRICT out, size_t width, const First& first,
+                        const Middle& middle, const Last& last, const Plain& plain) {
+  if (!second) second = in;
+  const size_t step = Step();
+  constexpr size_t Chunk = 32;
+  size_t x = 0;
+  while (x + step <= width)
+    x = GreyChunk<Chunk, Stream>(in, second, out, x, width, first, middle, last);
+  GreyPixels<Stream>(in, second, out, x, width, plain);
+}
+
+// f of the pixels of two registers: at once on a register of twice the
+// floats where the level has one, split back into each register's values.
+template <class Fn>
+HWY_INLINE std::pair<FloatLanes, FloatLanes> OnBoth(const Fn& f, const Rgba<FloatVec>& a,
+                                                    const Rgba<FloatVec>& b) {
+#if HWY_TARGET == HWY_SCALAR
+  return {f(Wrap(a)), f(Wrap(b))};
+#else
+  const WideFloats w;
+  const Rgba<Lanes<WideFloats>> both{hn::Combine(w, b.r, a.r), hn::Combine(w, b.g, a.g),
+                                     hn::Combine(w, b.b, a.b), hn::Combine(w, b.a, a.a)};
+  const Lanes<WideFloats> value = f(both);
+  return {FloatLanes(hn::LowerHalf(Floats(), value.v)),
+          FloatLanes(hn::UpperHalf(Floats(), value.v))};
+#endif
 }
 
 }  // namespace HWY_NAMESPACE

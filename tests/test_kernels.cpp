@@ -222,7 +222,8 @@ TEST(Kernels, EveryFastRowHasTheBitsOfItsPlainRuleAtEveryLevel) {
   const std::vector<RowCase> cases = Cases();
   AtEveryLevel([&] {
     for (const RowCase& c : cases)
-      for (size_t width = 0; width <= 37; width += width < 20 ? 1 : 17) {
+      // Up to past the widest step, and one row of several chunks of steps.
+      for (size_t width = 0; width <= 300; width += width < 20 ? 1 : width < 37 ? 17 : 263) {
         const std::vector<float> in = PixelsOf(width, uint32_t(width)),
                                  second = PixelsOf(width, uint32_t(width + 3));
         // 16-byte aligned, as every pixel of the common layout is.

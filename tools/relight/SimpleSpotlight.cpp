@@ -4,7 +4,7 @@
 // the exponent: larger is narrower). An optional normal pass adds a diffuse
 // term, lit as by a distant light along the beam's axis. The result is a grey
 // light value in red, green, blue and alpha alike.
-// The rule is relight::SpotValue (tools/relight/rules.h).
+// The rule is relight::SpotGrey (tools/relight/rules.h).
 #include "frame/tool.h"
 #include "tools/relight/channels.h"
 

@@ -64,29 +64,42 @@ inline D ClampMask(D t) {
   return Greater(Lesser(t, D(1.0)), D(0.0));
 }
 
-// The mask for one normal, used as stored (no remapping from 0 … 1): the
-// cosine against the view axis (0, 0, -1) with the normal made unit length,
-// taken as 0 … 1 and turned round, so that faces towards or away from the
-// camera give 0 and faces seen edge-on give 1.
+// The facing ratio of one normal, used as stored (no remapping from 0 … 1):
+// the cosine against the view axis (0, 0, -1) with the normal made unit
+// length, taken as 0 … 1.
 //
 // A normal has a direction only where its x and y are finite and its length
 // is above 0 (its squares may underflow to a length of 0, or overflow to an
 // infinite one, where every quotient is then 0). Elsewhere, x or y divided by
-// the length is not a finite number and no facing ratio exists: the clamp
-// turns that into the full mask, so such a pixel gets its own alpha. The
-// test for it needs no division: x·0 + y·0 is ±0 exactly when x and y are
-// finite, so adding the length gives a value above 0 exactly then.
+// the length is not a finite number and no facing ratio exists: the ratio is
+// then not a number, which the mask's clamp turns into the full mask, so
+// such a pixel gets its own alpha. The test for it needs no division:
+// x·0 + y·0 is ±0 exactly when x and y are finite, so adding the length gives
+// a value above 0 exactly then.
 template <typename F, typename D = WideOf<F>>
-inline D FalloffMask(const Rgba<F>& n, D intensity) {
+inline D Facing(const Rgba<F>& n) {
   const F length = Sqrt(n.g * n.g + n.r * n.r + n.b * n.b);
   const F direction = (n.r * 0.0f + n.g * 0.0f) + length;
-  const D facing = IfPositiveElseNaN(direction, Abs(Widen(n.b) / Widen(length)));
-  return ClampMask((1.0 - facing) * intensity) * Widen(n.a);
+  return IfPositiveElseNaN(direction, Abs(Widen(n.b) / Widen(length)));
+}
+
+// The mask for a facing ratio, turned round, so that faces towards or away
+// from the camera give 0 and faces seen edge-on give 1; times the alpha.
+template <typename D, typename F>
+inline D FalloffMask(D facing, D intensity, F alpha) {
+  return ClampMask((1.0 - facing) * intensity) * Widen(alpha);
+}
+
+// The intensity of a pixel: the setting, scaled by the map's pixel when
+// there is one.
+template <typename F, typename D = WideOf<F>>
+inline D FalloffIntensity(const Falloff& f, bool withMap, const Rgba<F>& map) {
+  return withMap ? f.intensity * MapValue(f.channel, map) : D(f.intensity);
 }
 
 template <typename F, typename D = WideOf<F>>
 inline D FalloffGrey(const Falloff& f, bool withMap, const Rgba<F>& n, const Rgba<F>& map) {
-  return FalloffMask(n, withMap ? f.intensity * MapValue(f.channel, map) : D(f.intensity));
+  return FalloffMask(Facing(n), FalloffIntensity(f, withMap, map), n.a);
 }
 
 // The ramp's slope, 1 / (size − intensity): infinite for equal radii.
@@ -95,27 +108,42 @@ inline D RampSlope(D intensity, D size) {
   return 1.0 / (size - intensity);
 }
 
-// The mask for one pass pixel. Size < intensity: full within the size,
-// falling linearly to 0 at the intensity. Size > intensity: the ramp turns
-// round. Equal radii: 0 up to and including that radius, alpha beyond it.
+// The distance of a pass pixel's point from the light.
 template <typename F, typename D = WideOf<F>>
-inline D LightMask(const Light& light, D intensity, D slope, const Rgba<F>& px) {
+inline D LightDistance(const Light& light, const Rgba<F>& px) {
   const D dr = Widen(px.r) - light.x, dg = Widen(px.g) - light.y, db = Widen(px.b) - light.z;
-  const D d = Sqrt(dr * dr + dg * dg + db * db);
-  const D t = 1.0 - (d - intensity) * slope;
-  return (1.0 - ClampMask(t)) * Widen(px.a);
+  return Sqrt(dr * dr + dg * dg + db * db);
 }
 
+// The ramp of a pixel: its "Light Intensity" and slope, the map's pixel
+// scaling one of the radii when there is one.
+template <typename D>
+struct Ramp {
+  D intensity, slope;
+};
 template <typename F, typename D = WideOf<F>>
-inline D LightGrey(const Light& light, bool withMap, const Rgba<F>& px, const Rgba<F>& map) {
-  if (!withMap)
-    return LightMask(light, D(light.intensity), D(RampSlope(light.intensity, light.size)), px);
+inline Ramp<D> RampOf(const Light& light, bool withMap, const Rgba<F>& map) {
+  if (!withMap) return {D(light.intensity), D(RampSlope(light.intensity, light.size))};
   D intensity = light.intensity, size = light.size;
   if (light.mapScalesSize)
     size = light.size * MapValue(light.channel, map);
   else
     intensity = light.intensity * MapValue(light.channel, map);
-  return LightMask(light, intensity, RampSlope(intensity, size), px);
+  return {intensity, RampSlope(intensity, size)};
+}
+
+// The mask for a distance d. Size < intensity: full within the size,
+// falling linearly to 0 at the intensity. Size > intensity: the ramp turns
+// round. Equal radii: 0 up to and including that radius, alpha beyond it.
+template <typename D, typename F>
+inline D LightMask(const Ramp<D>& ramp, D d, F alpha) {
+  const D t = 1.0 - (d - ramp.intensity) * ramp.slope;
+  return (1.0 - ClampMask(t)) * Widen(alpha);
+}
+
+template <typename F, typename D = WideOf<F>>
+inline D LightGrey(const Light& light, bool withMap, const Rgba<F>& px, const Rgba<F>& map) {
+  return LightMask(RampOf(light, withMap, map), LightDistance(light, px), px.a);
 }
 
 template <typename F>
@@ -131,42 +159,79 @@ inline Vec3<F> Normalized(const Vec3<F>& v) {
           IfNonZero(length, v.z / length, v.z)};
 }
 
-// c raised to the cone exponent (ConePower), in double.
+// The steps of raising to a whole exponent by repeated squaring, from 1:
+// step(true) multiplies the power by the square, step(false) squares the
+// square (which starts as the number raised).
+template <class Step>
+inline void WholePowerSteps(unsigned bits, const Step& step) {
+  for (;;) {
+    if (bits & 1u) step(true);
+    if ((bits >>= 1) == 0) return;
+    step(false);
+  }
+}
+
 template <typename D>
-inline D RaisedToCone(const ConePower& cone, D c) {
+inline D WholePower(unsigned bits, D c) {
+  D power = D(1.0), square = c;
+  WholePowerSteps(bits, [&](bool multiply) {
+    if (multiply)
+      power = power * square;
+    else
+      square = square * square;
+  });
+  return power;
+}
+
+// c raised to the cone exponent (ConePower), in double, handed to `finish`.
+template <typename D, class Finish>
+inline D RaisedToCone(const ConePower& cone, D c, const Finish& finish) {
   if (!cone.whole) {
     const double exponent = cone.exponent;
-    return EachLane(c, [exponent](double lane) { return std::pow(lane, exponent); });
+    return finish(EachLane(c, [exponent](double lane) { return std::pow(lane, exponent); }));
   }
-  D result = D(1.0), square = c;
-  for (unsigned bits = cone.bits;;) {
-    if (bits & 1u) result = result * square;
-    if ((bits >>= 1) == 0) return result;
-    square = square * square;
-  }
+  return finish(WholePower(cone.bits, c));
 }
 
-// The beam's value at one surface point: cos^e of the angle between the
-// direction to the light and the axis, times the intensity. Points at right
-// angles to the axis or behind the light get 0.
-template <typename F, typename D = WideOf<F>>
-inline D SpotValue(const Spotlight& light, const Rgba<F>& px) {
+// The cosine of the angle between the direction to the light and the
+// beam's axis at one surface point; 0 at right angles to the axis, behind
+// the light, and where it is not a number.
+template <typename F>
+inline F ConeCosine(const Spotlight& light, const Rgba<F>& px) {
   const Vec3<F> toLight = Normalized(
       Vec3<F>{light.position.x - px.r, light.position.y - px.g, light.position.z - px.b});
-  const F c = Greater(Dot(toLight, light.axis), F(0.0));  // 0 for not a number too
-  return RaisedToCone(light.power, Widen(c)) * light.intensity;
+  return Greater(Dot(toLight, light.axis), F(0.0));
 }
 
-// The spot value with the diffuse term of a normal, used as stored (no
-// remapping from 0 … 1) and lit along the beam's axis. A normal facing away
-// from the light gives 0 whatever the spot value.
+// The diffuse term's cosine for a normal, used as stored (no remapping from
+// 0 … 1) and lit along the beam's axis.
+template <typename F>
+inline F NormalCosine(const Spotlight& light, const Rgba<F>& normal) {
+  return Dot(Normalized(Vec3<F>{normal.r, normal.g, normal.b}), light.axis);
+}
+
+// What makes the grey value of a power of the cone's cosine: times the
+// intensity and, with a normal, the diffuse term. A normal facing away from
+// the light gives 0 whatever the beam's value.
+template <typename D>
+inline D SpotLit(const Spotlight& light, D power) {
+  return power * light.intensity;
+}
+template <typename D, typename F>
+inline D SpotLit(const Spotlight& light, D power, F normalCosine) {
+  return IfPositive(normalCosine, power * light.intensity * Widen(normalCosine));
+}
+
+// The beam's value at one surface point, cos^e times the intensity, with the
+// diffuse term of a normal when there is one.
 template <typename F, typename D = WideOf<F>>
 inline D SpotGrey(const Spotlight& light, bool withNormals, const Rgba<F>& px,
                   const Rgba<F>& normal) {
-  const D spot = SpotValue(light, px);
-  if (!withNormals) return spot;
-  const F l = Dot(Normalized(Vec3<F>{normal.r, normal.g, normal.b}), light.axis);
-  return IfPositive(l, spot * Widen(l));
+  const D c = Widen(ConeCosine(light, px));
+  if (!withNormals)
+    return RaisedToCone(light.power, c, [&light](D power) { return SpotLit(light, power); });
+  const F l = NormalCosine(light, normal);
+  return RaisedToCone(light.power, c, [&light, l](D power) { return SpotLit(light, power, l); });
 }
 
 #ifdef HWY_NAMESPACE
