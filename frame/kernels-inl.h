@@ -20,6 +20,7 @@
 
 #include <hwy/highway.h>
 
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -39,6 +40,7 @@ namespace kernels {
 namespace HWY_NAMESPACE {
 namespace hn = hwy::HWY_NAMESPACE;
 using kernels::LoadPixel;
+using kernels::PowExponent;
 using kernels::Rgba;
 
 using Doubles = hn::ScalableTag<double>;
@@ -299,6 +301,187 @@ HWY_INLINE DoubleMask MayNarrowOtherwise(DoubleVec v, uint64_t ulps) {
   return hn::RebindMask(Doubles(), hn::TestBit(NarrowRisk(v, ulps), hn::Set(di, INT64_MIN)));
 }
 
+// The register form of a rule's value where it may narrow to other floats
+// than the plain rule's: in the lanes whose sign bit `risky` sets. The row
+// walks work such a register's pixels out again by the plain rule
+// (GreyRow). A plain value is always sure (frame/lanes.h).
+using SignVec = hn::Vec<hn::RebindToSigned<Doubles>>;
+template <class V>
+struct Unsure {
+  V value;
+  SignVec risky;
+};
+HWY_INLINE Unsure<DoubleLanes> Sure(DoubleLanes v) {
+  return {v, hn::Zero(hn::RebindToSigned<Doubles>())};
+}
+// The value of a register known to be sure (made by Sure).
+template <class V>
+HWY_INLINE V SureValue(const Unsure<V>& u) {
+  return u.value;
+}
+HWY_INLINE Unsure<FloatLanes> Narrow(const Unsure<DoubleLanes>& u) {
+  return {Narrow(u.value.v), u.risky};
+}
+HWY_INLINE bool AllSure(const SignVec& risky) {
+  const hn::RebindToSigned<Doubles> di;
+  return hn::AllFalse(Doubles(),
+                      hn::RebindMask(Doubles(), hn::TestBit(risky, hn::Set(di, INT64_MIN))));
+}
+
+// The power of PowThen's register form: c^e = 2^(e log2 c), worked with
+// tables of 16 entries and short polynomials to about 2^-41 (the error is
+// bounded below, at PowThen).
+//
+// log2 c: c = 2^E m with m in [1, 2), and m in the interval
+// [1 + j/16, 1 + (j+1)/16) taken to r = m R_j - 1 (|r| <= 0.0304) with a
+// reciprocal R_j of 12 bits near the interval's middle: log2 c is
+// E - log2 R_j + log2(1 + r), the last the series to r^8 (which leaves out
+// at most 2^-47.9).
+//
+// 2^y: n = y * 16 rounded, f = y - n/16 (exact, |f| <= 1/32), and 2^y is
+// 2^(n div 16) * 2^((n mod 16)/16) * 2^f, the last the series of exp(f ln 2)
+// to f^5 (which leaves out at most 2^-42.6 of it).
+struct PowTables {
+  double reciprocal[16], minusLog2[16], exp2[16];
+};
+constexpr PowTables Pow = {
+    {3972 / 4096.0, 3745 / 4096.0, 3542 / 4096.0, 3361 / 4096.0, 3197 / 4096.0, 3048 / 4096.0,
+     2913 / 4096.0, 2789 / 4096.0, 2675 / 4096.0, 2570 / 4096.0, 2473 / 4096.0, 2383 / 4096.0,
+     2300 / 4096.0, 2222 / 4096.0, 2149 / 4096.0, 2081 / 4096.0},
+    {0x1.6b50e297afccep-5, 0x1.08b438e517a8cp-3, 0x1.ad5dc4700fe7bp-3, 0x1.242c4835c0306p-2,
+     0x1.6e13af9f3a147p-2, 0x1.b495d4e9185f7p-2, 0x1.f782d47292571p-2, 0x1.1be33373eb0dfp-1,
+     0x1.3ab6ebafde191p-1, 0x1.584b0513e7ce2p-1, 0x1.74b65165826ebp-1, 0x1.90187ac0e8e3cp-1,
+     0x1.aa482b35ca9cfp-1, 0x1.c3c4488dde200p-1, 0x1.dc7114805da05p-1, 0x1.f43150dd29e82p-1},
+    {0x1.0000000000000p+0, 0x1.0b5586cf9890fp+0, 0x1.172b83c7d517bp+0, 0x1.2387a6e756238p+0,
+     0x1.306fe0a31b715p+0, 0x1.3dea64c123422p+0, 0x1.4bfdad5362a27p+0, 0x1.5ab07dd485429p+0,
+     0x1.6a09e667f3bcdp+0, 0x1.7a11473eb0187p+0, 0x1.8ace5422aa0dbp+0, 0x1.9c49182a3f090p+0,
+     0x1.ae89f995ad3adp+0, 0x1.c199bdd85529cp+0, 0x1.d5818dcfba487p+0, 0x1.ea4afa2a490dap+0}};
+
+// table[index] lane by lane, for indexes 0 … 15.
+HWY_INLINE DoubleVec Lookup16(const double (&table)[16],
+                              hn::Vec<hn::RebindToSigned<Doubles>> index) {
+#if HWY_TARGET == HWY_AVX3
+  return DoubleVec{
+      _mm512_permutex2var_pd(_mm512_loadu_pd(table), index.raw, _mm512_loadu_pd(table + 8))};
+#else
+  return hn::GatherIndex(Doubles(), table, index);
+#endif
+}
+
+// log2 c for c a positive normal double (+0 gives about -1023, and other
+// numbers some number or not a number: no trap, nothing undefined).
+HWY_INLINE DoubleVec Log2(DoubleVec c) {
+  const Doubles d;
+  const hn::RebindToUnsigned<Doubles> du;
+  const hn::RebindToSigned<Doubles> di;
+  const auto bits = hn::BitCast(du, c);
+  // The biased exponent in the low bits of 2^52 gives 2^52 + it exactly.
+  const DoubleVec exponent =
+      hn::Sub(hn::BitCast(d, hn::Or(hn::ShiftRight<52>(bits), hn::Set(du, 0x4330000000000000u))),
+              hn::Set(d, 0x1p52 + 1023));
+  const DoubleVec m = hn::BitCast(d, hn::Or(hn::And(bits, hn::Set(du, (uint64_t(1) << 52) - 1)),
+                                            hn::Set(du, 0x3ff0000000000000u)));
+  const auto j = hn::BitCast(di, hn::And(hn::ShiftRight<48>(bits), hn::Set(du, 15u)));
+  const DoubleVec r = hn::MulSub(m, Lookup16(Pow.reciprocal, j), hn::Set(d, 1.0));
+  const DoubleVec r2 = hn::Mul(r, r), r4 = hn::Mul(r2, r2);
+  // (-1)^(k+1) / (k ln 2), k = 1 … 8, summed in pairs.
+  const DoubleVec a =
+      hn::MulAdd(hn::Set(d, -0x1.71547652b82fep-1), r, hn::Set(d, 0x1.71547652b82fep+0));
+  const DoubleVec b =
+      hn::MulAdd(hn::Set(d, -0x1.71547652b82fep-2), r, hn::Set(d, 0x1.ec709dc3a03fdp-2));
+  const DoubleVec e =
+      hn::MulAdd(hn::Set(d, -0x1.ec709dc3a03fdp-3), r, hn::Set(d, 0x1.2776c50ef9bfep-2));
+  const DoubleVec f =
+      hn::MulAdd(hn::Set(d, -0x1.71547652b82fep-3), r, hn::Set(d, 0x1.a61762a7aded9p-3));
+  const DoubleVec series = hn::Mul(r, hn::MulAdd(hn::MulAdd(f, r2, e), r4, hn::MulAdd(b, r2, a)));
+  return hn::Add(hn::Add(exponent, Lookup16(Pow.minusLog2, j)), series);
+}
+
+// 2^y for -1000 < y < 1000.
+HWY_INLINE DoubleVec Exp2(DoubleVec y) {
+  const Doubles d;
+  const hn::RebindToUnsigned<Doubles> du;
+  const hn::RebindToSigned<Doubles> di;
+  // 1.5 * 2^52 rounds 16 y to the nearest whole number n and holds it in
+  // its low bits.
+  const DoubleVec shift = hn::Set(d, 0x1.8p52);
+  const DoubleVec sum = hn::MulAdd(y, hn::Set(d, 16.0), shift);
+  const DoubleVec f = hn::NegMulAdd(hn::Sub(sum, shift), hn::Set(d, 1.0 / 16), y);
+  const auto n = hn::BitCast(du, sum);
+  const auto j = hn::And(n, hn::Set(du, 15u));
+  // (ln 2)^k / k!, k = 0 … 5.
+  const DoubleVec f2 = hn::Mul(f, f);
+  const DoubleVec a = hn::MulAdd(hn::Set(d, 0x1.62e42fefa39efp-1), f, hn::Set(d, 1.0));
+  const DoubleVec b =
+      hn::MulAdd(hn::Set(d, 0x1.c6b08d704a0c0p-5), f, hn::Set(d, 0x1.ebfbdff82c58fp-3));
+  const DoubleVec e =
+      hn::MulAdd(hn::Set(d, 0x1.5d87fe78a6731p-10), f, hn::Set(d, 0x1.3b2ab6fba4e77p-7));
+  const DoubleVec series = hn::MulAdd(hn::MulAdd(e, f2, b), f2, a);
+  const DoubleVec scaled = hn::Mul(Lookup16(Pow.exp2, hn::BitCast(di, j)), series);
+  // n - j is 16 (n div 16); shifted by 48 it is n div 16 in the exponent
+  // field, whatever the bits of the shift above.
+  return hn::BitCast(d, hn::Add(hn::BitCast(du, scaled), hn::ShiftLeft<48>(hn::Sub(n, j))));
+}
+
+// finish(c^e) lane by lane (frame/lanes.h), unsure where it may narrow to
+// other bits than finish(std::pow(c, e)).
+//
+// For 1 <= e <= 2^16, a lane with +0 <= c <= 1 + 2^-12 takes
+// p = Exp2(max(y, -999)) with y = e * Log2(c), at most 23. Why its bits are
+// sure elsewhere than where it says, with eps = 2^-53:
+// - Log2 is off log2 c by at most 2^-47.3 + 2 eps |L|, L its value: the
+//   series leaves out 2^-47.9, its terms and sums add 2^-50, r is off by at
+//   most 2^-52 (2^-51.4 in the logarithm), the table by eps, the two sums by
+//   eps (|L| + 1.1) and eps |L|. So |y - e log2 c| <= e 2^-47.3 + 3 eps |y|,
+//   which is e 2^-47.3 + 2^-41.4 where y >= -999.
+// - Exp2 is off 2^y in ratio by at most 2^-42.5 (series, terms and sums,
+//   table, product).
+// - So |ln(p / c^e)| is at most e 2^-47.8 + 2^-41.9 + 2^-42.5; std::pow is
+//   allowed 1 ulp (2 eps), and finish rounds at most twice on either side:
+//   v = finish(p) and finish(std::pow(c, e)) differ in ratio by at most
+//   exp(e 2^-47.8 + 2^-41.2). Both have the same sign, and as
+//   |v| < 2^53 ulp(v) for a normal double, they lie within 37 e + 3700 ulps
+//   of v. The register is sure of v unless a lane lies within
+//   64 ceil(e) + 8192 ulps (PowExponent: more than 1.7 times that) of a
+//   point halfway between two floats or where the float range leaves no
+//   such margin (MayNarrowOtherwise).
+// - Where y < -999 (c = +0 among them: Log2 takes it for 2^-1023), y is off
+//   by at most 2^-25 and p = 2^-999 is at least c^e / (1 + 2^-24): the lane
+//   is sure of v only if v is below 2^-151, where both narrow to a zero of
+//   its sign.
+// Any other lane (c negative, not a number or above 1 + 2^-12) and any
+// other e leave the register unsure: the row walk works its pixels out by
+// the plain rule.
+//
+// The row walks may take the logarithm in a stage of its own
+// (PowLogarithm, then PowFromLogarithm).
+HWY_INLINE DoubleLanes PowLogarithm(DoubleLanes c, const PowExponent& e) {
+  return hn::Mul(Log2(c.v), hn::Set(Doubles(), e.value));
+}
+
+template <class Finish>
+HWY_INLINE Unsure<DoubleLanes> PowFromLogarithm(DoubleLanes c, DoubleLanes y, const PowExponent& e,
+                                                const Finish& finish) {
+  const Doubles d;
+  const hn::RebindToSigned<Doubles> di;
+  const DoubleLanes v = finish(DoubleLanes(Exp2(hn::Max(y.v, hn::Set(d, -999.0)))));
+  if (!e.fast) return {v, hn::Set(di, -1)};
+  const auto cBits = hn::BitCast(di, c.v);
+  // Negative where c is negative or above the limit (as a difference of
+  // bits, which order positive doubles), where y < -999, and where v is not
+  // below 2^-151.
+  const auto outsideC = hn::Or(cBits, hn::Sub(hn::Set(di, 0x3ff0010000000000), cBits));
+  const auto low = hn::BitCast(di, hn::Add(y.v, hn::Set(d, 999.0)));
+  const auto magnitude = hn::And(hn::BitCast(di, v.v), hn::Set(di, INT64_MAX));
+  const auto tiny = hn::Sub(magnitude, hn::Set(di, int64_t(1023 - 151) << 52));
+  return {v, hn::Or3(outsideC, hn::AndNot(tiny, low), NarrowRisk(v.v, e.ulps))};
+}
+
+template <class Finish>
+HWY_INLINE Unsure<DoubleLanes> PowThen(DoubleLanes c, const PowExponent& e, const Finish& finish) {
+  return PowFromLogarithm(c, PowLogarithm(c, e), e, finish);
+}
+
 HWY_INLINE Rgba<FloatLanes> Wrap(const Rgba<FloatVec>& p) { return {p.r, p.g, p.b, p.a}; }
 
 // The row walks. Each takes the vector form of a rule for whole steps of
@@ -334,22 +517,38 @@ HWY_INLINE void GreyPixels(const float* in, const float* second, float* out, siz
 // The middle stage of a rule in two stages (GreyRow).
 struct NoStage {};
 
+// The grey values of a register, sure or not (Unsure).
+HWY_INLINE FloatVec Value(const FloatLanes& grey) { return grey.v; }
+HWY_INLINE FloatVec Value(const Unsure<FloatLanes>& grey) { return grey.value.v; }
+HWY_INLINE bool AllSure(const FloatLanes&) { return true; }
+HWY_INLINE bool AllSure(const Unsure<FloatLanes>& grey) { return AllSure(grey.risky); }
+
 // Up to `Chunk` whole steps of a grey row from `x` (at least one), each
-// stage of the rule over all of them before the next. Returns where it
-// stopped. Out of line, so that the loops keep the registers for
-// themselves, with the stages taken by value: what they hold is the loops'
-// own, which no store into the row can change.
+// stage of the rule over all of them before the next; the places of unsure
+// steps go into `redo`, and their pixels are left to the caller. Returns
+// where it stopped. Out of line, so that the loops keep the registers for
+// themselves (the plain rule's calls are the caller's), with the stages
+// taken by value: what they hold is the loops' own, which no store into
+// the row can change.
 template <size_t Chunk, bool Stream, class First, class Middle, class Last>
 HWY_NOINLINE size_t GreyChunk(const float* HWY_RESTRICT in, const float* HWY_RESTRICT second,
                               float* HWY_RESTRICT out, size_t x, size_t width, First first,
-                              Middle middle, Last last) {
+                              Middle middle, Last last, size_t (&redo)[Chunk], size_t& unsure) {
   const size_t step = Step();
   const size_t n = (width - x) / step < Chunk ? (width - x) / step : Chunk;
   auto at = [&](size_t i) { return LoadPixels(in + 4 * (x + i * step)); };
   auto secondAt = [&](size_t i) { return LoadPixels(second + 4 * (x + i * step)); };
   auto finish = [&](const auto& stage) {
-    for (size_t i = 0; i < n; ++i)
-      StoreGreyPixels<Stream>(last(stage[i]).v, out + 4 * (x + i * step));
+    size_t count = 0;
+    for (size_t i = 0; i < n; ++i) {
+      const auto grey = last(stage[i]);
+      if (HWY_UNLIKELY(!AllSure(grey))) {
+        redo[count++] = x + i * step;
+        continue;
+      }
+      StoreGreyPixels<Stream>(Value(grey), out + 4 * (x + i * step));
+    }
+    unsure = count;
   };
   auto then = [&](auto& a) {
     if constexpr (std::is_same_v<Middle, NoStage>) {
@@ -391,9 +590,10 @@ HWY_NOINLINE size_t GreyChunk(const float* HWY_RESTRICT in, const float* HWY_RES
 // those of two registers to a std::pair of theirs; `middle` (or NoStage)
 // one register's first value to its second, or all first values of the
 // chunk in place (given them and their count); `last` a register's value
-// to its grey values (FloatLanes). `plain` gives one float for one pixel and
-// its second, for the pixels after the last whole step. Each grey value is
-// written into blue, green, red and alpha.
+// to its grey values: FloatLanes, or Unsure ones whose register then takes
+// the plain rule. `plain` gives one float for one pixel and its second, for
+// those registers and for the pixels after the last whole step. Each grey
+// value is written into blue, green, red and alpha.
 template <bool Stream, class First, class Middle, class Last, class Plain>
 HWY_INLINE void GreyRow(const float* HWY_RESTRICT in, const float* HWY_RESTRICT second,
                         float* HWY_RESTRICT out, size_t width, const First& first,
@@ -401,9 +601,12 @@ HWY_INLINE void GreyRow(const float* HWY_RESTRICT in, const float* HWY_RESTRICT 
   if (!second) second = in;
   const size_t step = Step();
   constexpr size_t Chunk = 32;
-  size_t x = 0;
-  while (x + step <= width)
-    x = GreyChunk<Chunk, Stream>(in, second, out, x, width, first, middle, last);
+  size_t x = 0, redo[Chunk] = {}, unsure = 0;
+  while (x + step <= width) {
+    x = GreyChunk<Chunk, Stream>(in, second, out, x, width, first, middle, last, redo, unsure);
+    for (size_t i = 0; i < unsure; ++i)
+      GreyPixels<Stream>(in, second, out, redo[i], redo[i] + step, plain);
+  }
   GreyPixels<Stream>(in, second, out, x, width, plain);
 }
 

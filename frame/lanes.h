@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cmath>
+#include <cstdint>
 #include <limits>
 
 namespace kernels {
@@ -56,6 +57,37 @@ template <typename Fn>
 inline double EachLane(double d, Fn&& fn) {
   return fn(d);
 }
+
+// An exponent of PowThen, with what the register form needs of it worked
+// out once: whether it takes the fast power (1 <= e <= 2^16) and the margin
+// in units in the last place that the fast power's results keep from a
+// point halfway between two floats (frame/kernels-inl.h says why).
+struct PowExponent {
+  explicit PowExponent(double e)
+      : value(e),
+        fast(e >= 1.0 && e <= 0x1p16),
+        ulps(fast ? 64 * static_cast<uint64_t>(std::ceil(e)) + 8192 : 0) {}
+
+  double value;
+  bool fast;
+  uint64_t ulps;
+};
+
+// finish(c^e), with the standard library's power. The register form of the
+// kernel layer (frame/kernels-inl.h) works the power out otherwise and says
+// where it may not give the same bits once the result is narrowed to float,
+// for a `finish` that multiplies its argument by a number a, or by a and
+// then b with |b| at most 2^64 (each product rounded), or gives a value that
+// does not depend on it.
+template <class Finish>
+inline double PowThen(double c, const PowExponent& e, const Finish& finish) {
+  return finish(std::pow(c, e.value));
+}
+
+// A plain value is always the plain rule's own (the register form may not
+// be sure of its lanes: frame/kernels-inl.h).
+inline double Sure(double v) { return v; }
+inline double SureValue(double v) { return v; }
 
 inline Rgba<float> LoadPixel(const float* bgra) { return {bgra[2], bgra[1], bgra[0], bgra[3]}; }
 

@@ -4,8 +4,9 @@
 //
 // Each rule runs in stages (kernels::GreyRow): first what a pixel needs of
 // its images (a distance from the light, a facing ratio, the cone's cosine),
-// then the mask or light from that. Every stage is a piece of the plain
-// rule, so the values are the plain rule's.
+// then the mask or light from that, and for the general cone power its
+// logarithm in a stage of its own. Every stage is a piece of the plain rule,
+// so the values are the plain rule's.
 #undef HWY_TARGET_INCLUDE
 #define HWY_TARGET_INCLUDE "tools/relight/relight_rows.cpp"
 #include <hwy/foreach_target.h>  // IWYU pragma: keep
@@ -173,7 +174,7 @@ void SpotRowAt(const Spotlight light, const float* in, const float* second, floa
                size_t width, bool stream) {
   auto plain = [light](auto paired) {
     return [light](const Rgba<float>& px, const Rgba<float>& normal) {
-      return Narrow(SpotGrey(light, decltype(paired)::value, px, normal));
+      return Narrow(SureValue(SpotGrey(light, decltype(paired)::value, px, normal)));
     };
   };
   if (light.power.whole) {
@@ -197,14 +198,20 @@ void SpotRowAt(const Spotlight light, const float* in, const float* second, floa
         in, second, out, width, stream);
     return;
   }
+  // The general power, its logarithm in a stage of its own.
+  const PowExponent exponent = light.power.general;
   GreyRows(
       [&](auto paired) {
         constexpr bool Paired = decltype(paired)::value;
+        using Point = SpotPoint<Paired>;
         return std::tuple(
-            SpotPoints<Paired>(light), NoStage(),
-            [light](const SpotPoint<Paired>& p) VEXLAN_INLINE_LAMBDA {
-              return Narrow(RaisedToCone(light.power, p.c,
-                                         [&](DoubleLanes power) { return Lit(light, p, power); }));
+            SpotPoints<Paired>(light),
+            [exponent](const Point& p)
+                VEXLAN_INLINE_LAMBDA { return std::pair(p, PowLogarithm(p.c, exponent)); },
+            [light, exponent](const std::pair<Point, DoubleLanes>& s) VEXLAN_INLINE_LAMBDA {
+              return Narrow(PowFromLogarithm(s.first.c, s.second, exponent, [&](DoubleLanes power) {
+                return Lit(light, s.first, power);
+              }));
             },
             plain(paired));
       },

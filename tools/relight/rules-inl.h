@@ -26,15 +26,17 @@ namespace relight {
 #endif
 
 using kernels::Abs;
-using kernels::EachLane;
 using kernels::Greater;
 using kernels::IfNonZero;
 using kernels::IfPositive;
 using kernels::IfPositiveElseNaN;
 using kernels::Lesser;
 using kernels::Narrow;
+using kernels::PowThen;
 using kernels::Rgba;
 using kernels::Sqrt;
+using kernels::Sure;
+using kernels::SureValue;
 using kernels::Widen;
 using kernels::WideOf;
 
@@ -183,14 +185,13 @@ inline D WholePower(unsigned bits, D c) {
   return power;
 }
 
-// c raised to the cone exponent (ConePower), in double, handed to `finish`.
+// c raised to the cone exponent (ConePower), in double, handed to `finish`:
+// any exponent but the whole ones is PowThen's, whose register form works
+// the power out otherwise and says where it is not sure of the bits.
 template <typename D, class Finish>
-inline D RaisedToCone(const ConePower& cone, D c, const Finish& finish) {
-  if (!cone.whole) {
-    const double exponent = cone.exponent;
-    return finish(EachLane(c, [exponent](double lane) { return std::pow(lane, exponent); }));
-  }
-  return finish(WholePower(cone.bits, c));
+inline auto RaisedToCone(const ConePower& cone, D c, const Finish& finish) {
+  if (!cone.whole) return PowThen(c, cone.general, finish);
+  return Sure(finish(WholePower(cone.bits, c)));
 }
 
 // The cosine of the angle between the direction to the light and the
@@ -225,8 +226,8 @@ inline D SpotLit(const Spotlight& light, D power, F normalCosine) {
 // The beam's value at one surface point, cos^e times the intensity, with the
 // diffuse term of a normal when there is one.
 template <typename F, typename D = WideOf<F>>
-inline D SpotGrey(const Spotlight& light, bool withNormals, const Rgba<F>& px,
-                  const Rgba<F>& normal) {
+inline auto SpotGrey(const Spotlight& light, bool withNormals, const Rgba<F>& px,
+                     const Rgba<F>& normal) {
   const D c = Widen(ConeCosine(light, px));
   if (!withNormals)
     return RaisedToCone(light.power, c, [&light](D power) { return SpotLit(light, power); });

@@ -42,18 +42,21 @@ struct Vec3 {
 // c raised to the cone exponent, in double (RaisedToCone). Whole
 // exponents, the only ones the input offers, are worked by repeated squaring,
 // far faster than the general power and the same once the light is narrowed
-// to float; any other exponent takes std::pow.
+// to float; any other exponent takes std::pow (kernels::PowThen, whose rows
+// reach its bits without calling it for most pixels).
 struct ConePower {
   static constexpr double MaxWhole = 1024.0;
 
   explicit ConePower(double exponent)
       : exponent(exponent),
         whole(exponent >= 0.0 && exponent <= MaxWhole && exponent == std::floor(exponent)),
-        bits(whole ? static_cast<unsigned>(exponent) : 0u) {}
+        bits(whole ? static_cast<unsigned>(exponent) : 0u),
+        general(exponent) {}
 
   double exponent;
   bool whole;
   unsigned bits;
+  kernels::PowExponent general;
 };
 
 struct Spotlight {
