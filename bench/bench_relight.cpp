@@ -54,6 +54,14 @@ void BM_CopyBoth(benchmark::State& state) {
 }
 BENCHMARK(BM_CopyBoth)->Unit(benchmark::kMillisecond)->UseRealTime();
 
+// One frame first, as a host renders frame after frame: the timed frames
+// then reuse its pixel memory, as the copies reuse buffers already touched,
+// rather than paying for fresh pages.
+void Frames(benchmark::State& state, ToolHarness& tool, size_t bytes) {
+  tool.Render();
+  RenderLoop(state, tool, bytes);
+}
+
 // A point light in the middle of the position gradient, with a ramp wide
 // enough that full, falling and dark pixels all occur.
 void BM_Relight(benchmark::State& state, bool withMap) {
@@ -61,7 +69,7 @@ void BM_Relight(benchmark::State& state, bool withMap) {
   tool.Set("Red", 10).Set("Green", 5).Set("Blue", 7).Set("LightIntensity", 6).Set("LightSize", 1);
   tool.Connect("NormalsOrPosition", Pass().get());
   if (withMap) tool.Connect("Intensity/Size Map", Normals().get()).Choose("Map Channel", "Blue");
-  RenderLoop(state, tool, withMap ? 2 * ImageBytes : ImageBytes);
+  Frames(state, tool, withMap ? 2 * ImageBytes : ImageBytes);
 }
 BENCHMARK_CAPTURE(BM_Relight, NoMap, false)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK_CAPTURE(BM_Relight, WithMap, true)->Unit(benchmark::kMillisecond)->UseRealTime();
@@ -73,7 +81,7 @@ void BM_SimpleSpotlight(benchmark::State& state, bool withNormals, double cone) 
   tool.Set("Red", 10).Set("Green", 5).Set("Blue", 20).Set("Red2", 10).Set("Green2", 5);
   tool.Set("LightConeSize", cone).Connect("Position", Pass().get());
   if (withNormals) tool.Connect("Normals", Normals().get());
-  RenderLoop(state, tool, withNormals ? 2 * ImageBytes : ImageBytes);
+  Frames(state, tool, withNormals ? 2 * ImageBytes : ImageBytes);
 }
 BENCHMARK_CAPTURE(BM_SimpleSpotlight, NoNormals, false, 8.0)
     ->Unit(benchmark::kMillisecond)
@@ -89,7 +97,7 @@ void BM_Fallof(benchmark::State& state, bool withMap) {
   ToolHarness tool(FallofRecord);
   tool.Connect("Normals", Normals().get());
   if (withMap) tool.Connect("Intensity Map", Pass().get()).Choose("Map Channel", "Green");
-  RenderLoop(state, tool, withMap ? 2 * ImageBytes : ImageBytes);
+  Frames(state, tool, withMap ? 2 * ImageBytes : ImageBytes);
 }
 BENCHMARK_CAPTURE(BM_Fallof, NoMap, false)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK_CAPTURE(BM_Fallof, WithMap, true)->Unit(benchmark::kMillisecond)->UseRealTime();
