@@ -84,6 +84,7 @@ inline void ShowValue(Input* field, double value) {
 }
 
 using kernels::StreamingBytes;
+using kernels::StreamsPixels;
 
 // One row of the common layout, a block of pixels at a time: each pixel is
 // changed in a block on the stack, and the block is then written whole, past
@@ -114,7 +115,7 @@ void MapPixels(const Image* src, Image* dst, Change&& change) {
   const int32_t width = src->Width(), height = src->Height();
   if constexpr (std::is_invocable_v<Change&, FltPixel4&>) {
     if (src->FurtherCount() == dst->FurtherCount()) {
-      const bool stream = size_t(width) * size_t(height) * sizeof(FltPixel4) >= StreamingBytes;
+      const bool stream = kernels::StreamsPixels(size_t(width) * size_t(height));
       const size_t furtherBytes = size_t(width) * size_t(src->FurtherCount()) * sizeof(float);
       for (int32_t y = 0; y < height; ++y) {
         const float* in = src->Group1(0, y);
@@ -145,7 +146,7 @@ void MapPixels(const Image* src, Image* dst, Change&& change) {
 // results are written past the cache.
 inline void CopyPixels(const Image* src, Image* dst) {
   const int32_t width = src->Width(), height = src->Height();
-  const bool stream = size_t(width) * size_t(height) * sizeof(FltPixel4) >= StreamingBytes;
+  const bool stream = kernels::StreamsPixels(size_t(width) * size_t(height));
   const size_t furtherBytes = size_t(width) * size_t(src->FurtherCount()) * sizeof(float);
   for (int32_t y = 0; y < height; ++y) {
     kernels::CopyPixels(src->Group1(0, y), dst->Group1(0, y), 4 * size_t(width), stream);

@@ -71,7 +71,14 @@ struct RowCase {
   std::string name;
   std::function<void(const float* in, const float* second, float* out, size_t width)> fast;
   std::function<void(float (&px)[4], const float* second)> plain;
+  std::function<std::vector<float>(size_t pixels, uint32_t seed)> rows = PixelsOf;
 };
+
+// A double halfway between two floats, near a random value of 1 to 2^20.
+double Halfway(std::mt19937& random, int i) {
+  const float f = std::uniform_real_distribution<float>(1.0f, 2.0f)(random) * float(1 << i % 20);
+  return double(f) + double(std::nextafter(f, Inf) - f) / 2;
+}
 
 // The relighting tools write one grey value into every channel.
 template <typename Settings, typename Row, typename Grey>
@@ -109,11 +116,8 @@ std::vector<RowCase> Cases() {
   // floats: there the product with the reciprocal would narrow to the wrong
   // float, and the run must divide instead.
   std::mt19937 random(11);
-  std::uniform_real_distribution<float> unit(1.0f, 2.0f);
   for (int i = 0; i < 40; ++i) {
-    const float f = unit(random) * float(1 << i % 20);
-    const double halfway = double(f) + double(std::nextafter(f, Inf) - f) / 2;
-    const double zmax = double(Awkward[14 + i % 6]) / halfway;
+    const double zmax = double(Awkward[14 + i % 6]) / Halfway(random, i);
     cases.push_back({"ZDevider halfway " + std::to_string(zmax),
                      [=](const float* in, const float*, float* out, size_t w) {
                        dof::DivideRun(in, out, w, zmax, false);
@@ -142,16 +146,23 @@ std::vector<RowCase> Cases() {
                                      {0, 1, true},
                                      {0.5, 0.0, false},
                                      {1e30, -2.0, false}};
-  for (const util::Stretch& s : stretches)
-    cases.push_back({"Normalizer stretch from " + std::to_string(s.low),
+  auto addStretch = [&](const util::Stretch& s, bool stream) {
+    cases.push_back({"Normalizer stretch from " + std::to_string(s.low) + " by " +
+                         std::to_string(s.span) + (stream ? " streamed" : ""),
                      [=](const float* in, const float*, float* out, size_t w) {
-                       util::StretchRow(in, out, w, s, stretches[0], stretches[2]);
+                       util::StretchRow(in, out, w, s, stretches[0], stretches[2], stream);
                      },
                      [=](float(&px)[4], const float*) {
                        px[ChanR] = util::StretchValue(s, px[ChanR]);
                        px[ChanG] = util::StretchValue(stretches[0], px[ChanG]);
                        px[ChanB] = util::StretchValue(stretches[2], px[ChanB]);
                      }});
+  };
+  for (const util::Stretch& s : stretches)
+    for (bool stream : {false, true}) addStretch(s, stream);
+  // Spans that put a value of the rows at a point halfway between two floats.
+  for (int i = 0; i < 20; ++i)
+    addStretch({0.5, (Awkward[14 + i % 6] - 0.5) / Halfway(random, i), false}, i % 2);
 
   using util::ClipMode;
   const struct {
@@ -162,16 +173,37 @@ std::vector<RowCase> Cases() {
                {ClipMode::Disable, 25, 1},        {ClipMode::Clip, 0, 1},
                {ClipMode::Clip, 50.000001, 3},    {ClipMode::Keep, 10, 2},
                {ClipMode::Divide, double(NaN), 1}};
-  for (const auto& c : clips)
-    cases.push_back({"ClipMotionVectors mode " + std::to_string(int(c.mode)) + " limit " +
-                         std::to_string(c.limit),
+  auto addClip = [&](ClipMode mode, double limit, double multiplier, bool stream) {
+    cases.push_back({"ClipMotionVectors mode " + std::to_string(int(mode)) + " limit " +
+                         std::to_string(limit) + " times " + std::to_string(multiplier) +
+                         (stream ? " streamed" : ""),
                      [=](const float* in, const float*, float* out, size_t w) {
-                       util::ClipRow(in, out, w, c.mode, c.limit, c.multiplier);
+                       util::ClipRow(in, out, w, mode, limit, multiplier, stream);
                      },
                      [=](float(&px)[4], const float*) {
-                       util::ClipVector(c.mode, c.limit, c.multiplier, px[ChanR], px[ChanG],
-                                        px[ChanB]);
+                       util::ClipVector(mode, limit, multiplier, px[ChanR], px[ChanG], px[ChanB]);
                      }});
+  };
+  for (const auto& c : clips)
+    for (bool stream : {false, true}) addClip(c.mode, c.limit, c.multiplier, stream);
+  // Vectors of whole lengths, and multipliers and limits that put one of
+  // their clipped channels at a point halfway between two floats.
+  const float triples[][3] = {{3, 4, 0}, {12, 0, 5}, {15, 8, 0}, {7, 0, 24}, {20, 21, 0}};
+  for (int i = 0; i < 30; ++i) {
+    const float* t = triples[i % 5];
+    const double q = t[0] / std::sqrt(double(t[0] * t[0] + t[1] * t[1] + t[2] * t[2]));
+    const double limit = i % 3 ? 1.0 : 0.75 + i % 5;
+    addClip(i % 3 ? ClipMode::Divide : ClipMode::Clip, limit, Halfway(random, i) / (q * limit),
+            false);
+    cases.back().rows = [triples](size_t pixels, uint32_t) {
+      std::vector<float> v;
+      for (size_t x = 0; x < pixels; ++x) {
+        const float* t = triples[x % 5];
+        v.insert(v.end(), {t[2], t[1], t[0], 1.0f});
+      }
+      return v;
+    };
+  }
 
   using relight::MapChannel;
   for (auto channel : {MapChannel::Luminance, MapChannel::Alpha})
@@ -223,7 +255,7 @@ TEST(Kernels, EveryFastRowHasTheBitsOfItsPlainRuleAtEveryLevel) {
   AtEveryLevel([&] {
     for (const RowCase& c : cases)
       for (size_t width = 0; width <= 37; width += width < 20 ? 1 : 17) {
-        const std::vector<float> in = PixelsOf(width, uint32_t(width)),
+        const std::vector<float> in = c.rows(width, uint32_t(width)),
                                  second = PixelsOf(width, uint32_t(width + 3));
         // 16-byte aligned, as every pixel of the common layout is.
         std::vector<FltPixel4> fast(width + 1), plain(width + 1);

@@ -4,13 +4,10 @@
 // time: the float quotient of floats is the double one narrowed. Any other
 // Zmax is worked with its reciprocal: q = x * (1 / Zmax) lies within 2.0001
 // double units of the last place (ulps) of the exact quotient, so within
-// about 4 ulps of the double quotient that the rule narrows, and both narrow
-// to the same float unless a point halfway between two floats lies between
-// them. The halfway points of the normal float range are the doubles whose
-// 29 low mantissa bits are 1 followed by 28 zeros; a quotient within 8 ulps
-// of one, or outside the normal float range (subnormal, too large, infinite,
-// not a number), sends its register through the division. Ordinary depths do
-// that about once in a few million registers.
+// about 4 ulps of the double quotient that the rule narrows. A register with
+// a lane that MayNarrowOtherwise<8> flags (near a point halfway between two
+// floats, or outside the normal float range) goes through the division;
+// ordinary depths do that about once in a few million registers.
 #undef HWY_TARGET_INCLUDE
 #define HWY_TARGET_INCLUDE "tools/dof/ZDevider_rows.cpp"
 #include <hwy/foreach_target.h>  // IWYU pragma: keep
@@ -34,26 +31,6 @@ HWY_INLINE hn::Mask<D> AlphaLanes(D d, size_t first) {
   using T = hn::TFromD<decltype(di)>;
   const auto index = hn::Iota(di, static_cast<T>(first));
   return hn::RebindMask(d, hn::And(index, hn::Set(di, T{3})) == hn::Set(di, T{3}));
-}
-
-// The lanes whose reciprocal quotient may narrow otherwise than the
-// division's. Each test is one unsigned comparison: a difference that
-// wraps round below zero is larger than any bound.
-HWY_INLINE DoubleMask Unsafe(DoubleVec q) {
-  const hn::RebindToUnsigned<Doubles> du;
-  const auto bits = hn::BitCast(du, q);
-  const auto magnitude = hn::And(bits, hn::Set(du, uint64_t(INT64_MAX)));
-  // Within 8 ulps of 1 followed by 28 zeros in the 29 low mantissa bits.
-  const auto fromStart = hn::Sub(hn::And(bits, hn::Set(du, (uint64_t(1) << 29) - 1)),
-                                 hn::Set(du, (uint64_t(1) << 28) - 8));
-  const auto near = hn::Gt(hn::Set(du, uint64_t(17)), fromStart);
-  // Subnormal but not zero: 0 < magnitude < 2^-126.
-  const uint64_t leastNormal = uint64_t(1023 - 126) << 52;
-  const auto subnormal =
-      hn::Gt(hn::Set(du, leastNormal - 1), hn::Sub(magnitude, hn::Set(du, uint64_t(1))));
-  // 2^127 and more, infinite or not a number.
-  const auto large = hn::Gt(magnitude, hn::Set(du, (uint64_t(1023 + 127) << 52) - 1));
-  return hn::RebindMask(Doubles(), hn::Or(near, hn::Or(subnormal, large)));
 }
 
 // Writes a register of channels; streamed ones go past the cache whole when
@@ -121,8 +98,8 @@ HWY_INLINE void DivideByDouble(const float* in, float* out, size_t pixels, doubl
     if (useReciprocal) {
       lowQ = hn::Mul(low, scale);
       highQ = hn::Mul(high, scale);
-      if (!hn::AllFalse(
-              dd, hn::Or(hn::And(lowColour, Unsafe(lowQ)), hn::And(highColour, Unsafe(highQ))))) {
+      if (!hn::AllFalse(dd, hn::Or(hn::And(lowColour, MayNarrowOtherwise<8>(lowQ)),
+                                   hn::And(highColour, MayNarrowOtherwise<8>(highQ))))) {
         lowQ = hn::Div(low, divisor);
         highQ = hn::Div(high, divisor);
       }
