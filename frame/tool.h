@@ -166,13 +166,14 @@ inline void CopyFurtherRow(const Image* src, Image* dst, int32_t y) {
 
 // The render of the row-threaded tools: `result` becomes a new image made
 // like `like`, its rows are rendered by the tool's ProcessChunk (one chunk
-// per row, several at once), and it is set as the output. The rows write
-// blue, green, red and alpha; further channels they leave are cleared first.
+// per row, or `chunks` chunks of the tool's own shape, several at once), and
+// it is set as the output. The rows write blue, green, red and alpha;
+// further channels they leave are cleared first.
 enum class FurtherChannels { WrittenByRows, Cleared };
 inline void RenderRows(ThreadedOperator& tool, Request* req, Output* output, const Image* like,
-                       Image*& result, FurtherChannels further) {
+                       Image*& result, FurtherChannels further, int chunks = -1) {
   result = NewImage({{ImageLike, like}});
   if (further == FurtherChannels::Cleared && result->FurtherCount() > 0) result->Fill(0, 0, 0, 0);
-  tool.DoMultiProcess(req, like->Height());
+  tool.DoMultiProcess(req, chunks < 0 ? like->Height() : chunks);
   output->Set(req, result);
 }

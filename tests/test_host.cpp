@@ -308,6 +308,14 @@ TEST(Generator, IsTheClassicSequenceAndPrivateToEachThread) {
     Rand();
   }).join();
   EXPECT_EQ(Rand(), second);  // another thread's draws left this sequence alone
+  // A seed moved on by n draws goes on as the sequence does after n draws.
+  for (uint64_t n : {0, 1, 2, 7, 1000, 3839}) {
+    Srand(2654435761u);
+    for (uint64_t i = 0; i < n; ++i) Rand();
+    const int next = Rand();
+    Srand(RandSeedAfter(2654435761u, n));
+    EXPECT_EQ(Rand(), next) << n << " draws on";
+  }
 }
 
 }  // namespace
