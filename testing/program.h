@@ -38,6 +38,18 @@ constexpr bool Sanitized = false;
 
 using Args = std::vector<std::string>;
 
+// The arguments of `a`, then those of `b`.
+inline Args operator+(Args a, const Args& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
+// Whether `text` holds `part`; a failure shows the text.
+inline testing::AssertionResult Holds(const std::string& text, const std::string& part) {
+  if (text.find(part) != std::string::npos) return testing::AssertionSuccess();
+  return testing::AssertionFailure() << "\"" << part << "\" is not in:\n" << text;
+}
+
 struct ProgramRun {
   int status = -1;  // the exit status, or 128 + the signal that ended it
   std::string out, err;
@@ -122,9 +134,7 @@ inline ProgramRun RunProgram(const Args& args, const std::filesystem::path& scra
 #ifdef VEXLAN_BIN
 // A vexlan command line with the module of this build.
 inline Args Vexlan(const Args& args) {
-  Args all = {VEXLAN_BIN, "--plugin", VEXLAN_PLUGIN_PATH};
-  all.insert(all.end(), args.begin(), args.end());
-  return all;
+  return Args{VEXLAN_BIN, "--plugin", VEXLAN_PLUGIN_PATH} + args;
 }
 #endif
 
