@@ -7,7 +7,6 @@
 #include <cstring>
 #include <limits>
 #include <optional>
-#include <random>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -130,12 +129,8 @@ TEST(CameraTools, DegenerateCamerasWriteIeeeValuesAsTheyCome) {
 }
 
 TEST(CameraTools, PassAlphaAndFurtherChannelsThroughAndNeedAnImage) {
-  ImagePtr src = MakeImage(
-      3, 2,
-      [](int x, int y) {
-        return RGBA{x - 1.5f, y * 40.0f, -0.0f, 0.25f * x};
-      },
-      {"Z"}, [](int x, int y, int) { return float(x * 7 - y); });
+  auto color = [](int x, int y) { return RGBA{x - 1.5f, y * 40.0f, -0.0f, 0.25f * x}; };
+  ImagePtr src = MakeImage(3, 2, color, {"Z"}, [](int x, int y, int) { return float(x * 7 - y); });
   for (const ToolRecord* rec : CameraTools) {
     ToolHarness tool(*rec);
     EXPECT_THROW(tool.Render(), MissingImages);

@@ -5,7 +5,6 @@
 #include <atomic>
 #include <cmath>
 #include <limits>
-#include <set>
 #include <thread>
 
 #include "testing/harness.h"

@@ -6,7 +6,6 @@
 
 #include <array>
 #include <cmath>
-#include <cstring>
 #include <limits>
 #include <vector>
 
@@ -306,12 +305,9 @@ TEST(RelightTools, InputsTakeTheirAttributes) {
 // the pass's size keeps the further channels of the pass; one of another
 // size clears the output, further channels too.
 TEST(RelightTools, EmptyPassesFurtherChannelsAndASecondImageOfAnotherSize) {
-  ImagePtr pass = MakeImage(
-      3, 2,
-      [](int x, int y) {
-        return RGBA{0.1f * x, 0.2f * y, 0.5f, 1};
-      },
-      {"Z", "id"}, [](int x, int y, int c) { return float(100 * c + 10 * y + x); });
+  auto color = [](int x, int y) { return RGBA{0.1f * x, 0.2f * y, 0.5f, 1}; };
+  ImagePtr pass = MakeImage(3, 2, color, {"Z", "id"},
+                            [](int x, int y, int c) { return float(100 * c + 10 * y + x); });
   for (const ToolCase& t : AllTools) {
     ToolHarness bare(*t.record);
     EXPECT_THROW(bare.Render(), MissingImages) << t.name;

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstring>
 #include <limits>
 #include <set>
 #include <string>
@@ -244,12 +243,8 @@ TEST(UVpositioner, OutputTakesThePassSizeAndFurtherChannelsComeWithTheSample) {
 // An image whose pixel (x, y) is (x + 3y, 1, -y, 0.5), with a further channel
 // "id" holding 100 + x + 10y.
 ImagePtr Numbered(int w, int h) {
-  return MakeImage(
-      w, h,
-      [](int x, int y) {
-        return RGBA{float(x + 3 * y), 1, float(-y), 0.5f};
-      },
-      {"id"}, [](int x, int y, int) { return 100.0f + x + 10 * y; });
+  auto color = [](int x, int y) { return RGBA{float(x + 3 * y), 1, float(-y), 0.5f}; };
+  return MakeImage(w, h, color, {"id"}, [](int x, int y, int) { return 100.0f + x + 10 * y; });
 }
 
 // A UV pass of the given size whose pixels are uv(x, y).
