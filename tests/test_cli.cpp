@@ -112,27 +112,25 @@ TEST_F(CliTest, RenderWritesEveryPixelForAnyNumberAndAnyFormat) {
                             Divide(in, "4", "out.png")});
   for (const ProgramRun& run : runs) ASSERT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(runs[0].out, "");  // no computed fields
-  const Picture out = ReadPicture(Path("out.exr"));
-  ASSERT_EQ(out.channels, (std::vector<std::string>{"R", "G", "B", "A"}));
-  ASSERT_EQ(out.width, 2);
+  const Written out(Path("out.exr"));
+  ASSERT_EQ(out.Spec().channelnames, (std::vector<std::string>{"R", "G", "B", "A"}));
+  ASSERT_EQ(out.Spec().width, 2);
   EXPECT_EQ(out.At(0, 0, "R"), 0.5f);
   EXPECT_EQ(out.At(0, 0, "G"), 1.0f);
   EXPECT_EQ(out.At(0, 0, "B"), 2.0f);
   EXPECT_EQ(out.At(0, 0, "A"), 0.5f);  // alpha is not divided
   EXPECT_EQ(out.At(1, 0, "R"), -1.5f);
   EXPECT_EQ(out.At(1, 0, "B"), 0.25f);
-  EXPECT_EQ(ReadPicture(Path("inf.exr")).At(0, 0, "R"), 0.0f);
-  EXPECT_TRUE(std::signbit(ReadPicture(Path("minf.exr")).At(0, 0, "R")));
-  EXPECT_TRUE(std::isnan(ReadPicture(Path("nan.exr")).At(0, 0, "G")));
-  EXPECT_EQ(ReadPicture(Path("plus.exr")).At(0, 0, "B"), 32.0f);
-  EXPECT_EQ(ReadPicture(Path("tiny.exr")).At(0, 0, "B"), INFINITY);
+  EXPECT_EQ(Written(Path("inf.exr")).At(0, 0, "R"), 0.0f);
+  EXPECT_TRUE(std::signbit(Written(Path("minf.exr")).At(0, 0, "R")));
+  EXPECT_TRUE(std::isnan(Written(Path("nan.exr")).At(0, 0, "G")));
+  EXPECT_EQ(Written(Path("plus.exr")).At(0, 0, "B"), 32.0f);
+  EXPECT_EQ(Written(Path("tiny.exr")).At(0, 0, "B"), INFINITY);
 
   // PNG: colour and alpha in eight bits, clamped.
-  auto png = OIIO::ImageInput::open(Path("out.png"));
-  ASSERT_TRUE(png);
-  EXPECT_EQ(png->spec().nchannels, 4);
-  EXPECT_EQ(png->spec().format, OIIO::TypeDesc::UINT8);
-  const Picture eight = ReadPicture(Path("out.png"));
+  const Written eight(Path("out.png"));
+  EXPECT_EQ(eight.Spec().nchannels, 4);
+  EXPECT_EQ(eight.Spec().format, OIIO::TypeDesc::UINT8);
   EXPECT_EQ(eight.At(1, 0, "R"), 0.0f);
   EXPECT_EQ(eight.At(1, 0, "B"), 64.0f / 255);
   EXPECT_EQ(eight.At(1, 0, "A"), 1.0f);
@@ -160,9 +158,9 @@ TEST_F(CliTest, FrameRangesRenderThroughHashPathsPrintingFieldsAfterEachFrame) {
                "--threads", "2", "--keep-going", "--output", Path("kept.#.exr")}});
 
   ASSERT_EQ(runs[0].status, 0) << runs[0].err;
-  EXPECT_EQ(ReadPicture(Path("out.0008.exr")).At(0, 0, "R"), 4.0f);
-  EXPECT_EQ(ReadPicture(Path("out.0009.exr")).At(0, 0, "R"), 4.5f);
-  EXPECT_EQ(ReadPicture(Path("out.0010.exr")).At(0, 0, "R"), 5.0f);
+  EXPECT_EQ(Written(Path("out.0008.exr")).At(0, 0, "R"), 4.0f);
+  EXPECT_EQ(Written(Path("out.0009.exr")).At(0, 0, "R"), 4.5f);
+  EXPECT_EQ(Written(Path("out.0010.exr")).At(0, 0, "R"), 5.0f);
   EXPECT_FALSE(fs::exists(Path("out.0011.exr")));
 
   ASSERT_EQ(runs[1].status, 0) << runs[1].err;
@@ -175,7 +173,7 @@ TEST_F(CliTest, FrameRangesRenderThroughHashPathsPrintingFieldsAfterEachFrame) {
   EXPECT_EQ(lines[0], "FrameAspect = 1.3333333333333333");
   EXPECT_EQ(std::strtod(lines[3].substr(7).c_str(), nullptr), 25.07532655959978);
   EXPECT_EQ(lines[4], "DoFF = 0");
-  EXPECT_EQ(ReadPicture(Path("o.2.exr")).At(1, 0, "R"), -6.0f);  // passed through
+  EXPECT_EQ(Written(Path("o.2.exr")).At(1, 0, "R"), -6.0f);  // passed through
 
   // A missing frame on several threads: the frames before it are printed
   // and written, none after.

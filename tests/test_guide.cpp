@@ -285,19 +285,19 @@ TEST(Demo, WritesTheSceneAndItsStepsWhichTheGuideShowsAndWhichGiveTheSameBytesOn
     EXPECT_TRUE(fs::exists(results / (pass + ".png"))) << pass;
   }
   // Depth in metres, one channel, from the near sphere to the far wall.
-  const Picture depth = ReadPicture(results / "depth.exr");
-  ASSERT_EQ(depth.channels, std::vector<std::string>{"Z"});
-  const auto [low, high] = std::minmax_element(depth.pixels.begin(), depth.pixels.end());
+  const Written depth(results / "depth.exr");
+  ASSERT_EQ(depth.Spec().channelnames, std::vector<std::string>{"Z"});
+  const auto [low, high] = std::minmax_element(depth.pixels[0].begin(), depth.pixels[0].end());
   EXPECT_GT(*low, 2.5f);
   EXPECT_LT(*low, 4.0f);
   EXPECT_GT(*high, 35.0f);
   EXPECT_LE(*high, 40.5f);
   // The kernel is a disc: opaque in the middle, clear in the corners.
-  const Picture kernel = ReadPicture(results / "kernel.exr");
-  EXPECT_EQ(kernel.width, 9);
+  const Written kernel(results / "kernel.exr");
+  EXPECT_EQ(kernel.Spec().width, 9);
   EXPECT_EQ(kernel.At(4, 4, "A"), 1.0f);
   EXPECT_EQ(kernel.At(0, 0, "A"), 0.0f);
-  const Picture normal = ReadPicture(results / "normal.exr");
+  const Written normal(results / "normal.exr");
   const float nx = normal.At(100, 300, "R"), ny = normal.At(100, 300, "G"),
               nz = normal.At(100, 300, "B");
   EXPECT_NEAR(nx * nx + ny * ny + nz * nz, 1.0f, 1e-4f);
