@@ -5,7 +5,6 @@
 #include <atomic>
 #include <cmath>
 #include <limits>
-#include <set>
 #include <thread>
 
 #include "testing/harness.h"
@@ -50,12 +49,7 @@ TEST(TagLists, ReadBackByKindEndWithZeroTagAndRejectAValueOfAnotherKind) {
 }
 
 TEST(Images, KeepTheirSizeAndFurtherChannelsAndFillClearsThem) {
-  ImagePtr img = MakeImage(
-      5, 3,
-      [](int, int) {
-        return RGBA{9, 9, 9, 9};
-      },
-      {"Z", "mask"}, [](int, int, int) { return 5.0f; });
+  ImagePtr img = Ramp(5, 3, {"Z", "mask"});
   EXPECT_EQ(img->ChannelCount(), 6);
   ImagePtr like(NewImage({{ImageLike, static_cast<const void*>(img.get())}}));
   EXPECT_EQ(like->Width(), 5);
@@ -78,12 +72,9 @@ TEST(Images, KeepTheirSizeAndFurtherChannelsAndFillClearsThem) {
 }
 
 TEST(Cursors, WalkRowsAndCarryFurtherChannels) {
-  ImagePtr src = MakeImage(
-      4, 3,
-      [](int x, int y) {
-        return RGBA{float(x), float(y), float(x * y), 1};
-      },
-      {"a", "b", "c"}, [](int x, int y, int c) { return float(100 * c + 10 * y + x); });
+  auto color = [](int x, int y) { return RGBA{float(x), float(y), float(x * y), 1}; };
+  ImagePtr src = MakeImage(4, 3, color, {"a", "b", "c"},
+                           [](int x, int y, int c) { return float(100 * c + 10 * y + x); });
   ImagePtr dst(NewImage({{ImageLike, static_cast<const void*>(src.get())}}));
   PixelCursor in(src.get()), out(dst.get());
   FltPixel px;

@@ -57,12 +57,14 @@ std::vector<float> PixelsOf(size_t pixels, uint32_t seed) {
 // is not a number: which of two such operands an operation passes on
 // follows the operand order the compiler picks for each build, which no
 // build promises.
-bool SamePixel(const FltPixel4& a, const FltPixel4& b) {
+testing::AssertionResult SamePixel(const FltPixel4& a, const FltPixel4& b) {
   for (int c = 0; c < 4; ++c)
     if (std::memcmp(&a.Chan[c], &b.Chan[c], sizeof(float)) != 0 &&
         !(std::isnan(a.Chan[c]) && std::isnan(b.Chan[c])))
-      return false;
-  return true;
+      return testing::AssertionFailure()
+             << a.Chan[0] << " " << a.Chan[1] << " " << a.Chan[2] << " " << a.Chan[3] << " against "
+             << b.Chan[0] << " " << b.Chan[1] << " " << b.Chan[2] << " " << b.Chan[3];
+  return testing::AssertionSuccess();
 }
 
 // The fast form of a row and the plain rule of one pixel (blue, green, red,
@@ -100,32 +102,26 @@ void AddGreyCases(std::vector<RowCase>& cases, const std::string& name, const Se
 
 std::vector<RowCase> Cases() {
   std::vector<RowCase> cases;
-  // The divider: float Zmax, double Zmax, Zmax that need the division, and
-  // results large enough to stream (the stream flag alone decides).
-  for (double zmax : {7.5, 9.107735, 0.1, -2.5000000001, 1e-30, 1e30, 1e300, 1e-310, 0.0, -0.0,
-                      double(Inf), double(NaN)})
-    for (bool stream : {false, true})
-      cases.push_back({"ZDevider Zmax " + std::to_string(zmax) + (stream ? " streamed" : ""),
-                       [=](const float* in, const float*, float* out, size_t w) {
-                         dof::DivideRun(in, out, w, zmax, stream);
-                       },
-                       [=](float(&px)[4], const float*) {
-                         for (int c = 0; c < 3; ++c) px[c] = dof::DivideDepth(px[c], zmax);
-                       }});
-  // Zmax = x / h for a value x of the rows and a point h halfway between two
-  // floats: there the product with the reciprocal would narrow to the wrong
-  // float, and the run must divide instead.
-  std::mt19937 random(11);
-  for (int i = 0; i < 40; ++i) {
-    const double zmax = double(Awkward[14 + i % 6]) / Halfway(random, i);
-    cases.push_back({"ZDevider halfway " + std::to_string(zmax),
+  auto divide = [&](const std::string& name, double zmax, bool stream) {
+    cases.push_back({"ZDevider " + name + " " + std::to_string(zmax) + (stream ? " streamed" : ""),
                      [=](const float* in, const float*, float* out, size_t w) {
-                       dof::DivideRun(in, out, w, zmax, false);
+                       dof::DivideRun(in, out, w, zmax, stream);
                      },
                      [=](float(&px)[4], const float*) {
                        for (int c = 0; c < 3; ++c) px[c] = dof::DivideDepth(px[c], zmax);
                      }});
-  }
+  };
+  // Float Zmax, double Zmax, Zmax that need the division, and results large
+  // enough to stream (the stream flag alone decides).
+  for (double zmax : {7.5, 9.107735, 0.1, -2.5000000001, 1e-30, 1e30, 1e300, 1e-310, 0.0, -0.0,
+                      double(Inf), double(NaN)})
+    for (bool stream : {false, true}) divide("Zmax", zmax, stream);
+  // Zmax = x / h for a value x of the rows and a point h halfway between two
+  // floats: there the product with the reciprocal would narrow to the wrong
+  // float, and the run must divide instead.
+  std::mt19937 random(11);
+  for (int i = 0; i < 40; ++i)
+    divide("halfway", double(Awkward[14 + i % 6]) / Halfway(random, i), false);
 
   for (const dof::SharpZone zone :
        {dof::SharpZone{1.0, 9.107735, 7.783956, 10.97404},
@@ -267,10 +263,7 @@ TEST(Kernels, EveryFastRowHasTheBitsOfItsPlainRuleAtEveryLevel) {
         kernels::FinishStreaming();
         for (size_t x = 0; x < width; ++x)
           ASSERT_TRUE(SamePixel(fast[x], plain[x]))
-              << c.name << ", " << width << " wide, pixel " << x << ": " << fast[x].Chan[0] << " "
-              << fast[x].Chan[1] << " " << fast[x].Chan[2] << " " << fast[x].Chan[3] << " against "
-              << plain[x].Chan[0] << " " << plain[x].Chan[1] << " " << plain[x].Chan[2] << " "
-              << plain[x].Chan[3];
+              << c.name << ", " << width << " wide, pixel " << x;
       }
   });
 }
@@ -340,95 +333,93 @@ TEST(Kernels, ConvolutionBlocksFollowTheRuleAtEveryLevel) {
   });
 }
 
-// The UV tools' rows against the walk of an image with a further channel,
-// which follows the plain rules of tools/util/uv.h pixel by pixel.
-// The rows of four pixels of the common layout and the pixel-by-pixel walk
-// of any layout give the same bits: the same UV pass over a texture with and
-// without a further channel, in every mode and orientation. The pass holds
-// positions inside, on and past every edge, past the fixed-point range, not
-// a number, and pixels off the surface, over widths that leave a remainder.
+// A UV pass of 23 x 7 pixels, a width that leaves pixels past the last
+// group of four, whose coordinates cycle through `coords`.
+ImagePtr UVPassOf(const std::vector<float>& coords, const std::function<float(int, int)>& alpha) {
+  return MakeImage(23, 7, [&](int x, int y) {
+    return RGBA{coords[(x + 3 * y) % coords.size()], coords[(5 * x + y) % coords.size()], 0,
+                alpha(x, y)};
+  });
+}
+
+// A texture of the common layout, and the same with a further channel.
+struct Textures {
+  ImagePtr common, withFurther;
+  Textures(int w, int h, const std::function<RGBA(int, int)>& color)
+      : common(MakeImage(w, h, color)),
+        withFurther(MakeImage(w, h, color, {"id"}, [](int x, int, int) { return float(x); })) {}
+
+  // The UV tool as it is set up gives the same bits with its rows of four
+  // pixels on the first as with its pixel-by-pixel walk of any layout on the
+  // second.
+  void ExpectRowsAsTheWalk(ToolHarness& tool, const std::string& what) const {
+    ImagePtr rows = tool.Connect("Image", common.get()).Render();
+    ImagePtr walk = tool.Connect("Image", withFurther.get()).Render();
+    for (int y = 0; y < rows->Height(); ++y)
+      EXPECT_EQ(
+          std::memcmp(rows->Group1(0, y), walk->Group1(0, y), rows->Width() * 4 * sizeof(float)), 0)
+          << what << ", row " << y;
+  }
+};
+
+// In every mode and orientation, on a pass that holds positions inside, on
+// and past every edge, past the fixed-point range, not a number, and pixels
+// off the surface; negative and infinite samples too: off the surface is +0,
+// not 0 times the sample.
 TEST(Kernels, PositionerRowsGiveTheBitsOfThePixelWalkAtEveryLevel) {
+  const float alphas[] = {1.0f, 0.5f, 0.0f, -2.0f, 1.0f, NaN, 1.0f};
+  ImagePtr pass =
+      UVPassOf({0.0f, 0.5f,  0.999f, 1.0f,  -0.005f, -0.015f, 0.25f, NaN,   400.0f, -400.0f, Inf,
+                -Inf, 0.73f, 1.5f,   -1.0f, 1e-30f,  0.333f,  2.01f, -0.5f, 0.1f,   0.9f},
+               [&](int x, int y) { return alphas[(x + y) % 7]; });
+  const Textures texture(13, 9, [](int x, int y) {
+    return RGBA{float(x) - 6.0f, y == 8 ? Inf : float(y), 1.0f + x * y, 0.5f};
+  });
   AtEveryLevel([&] {
-    const float inf = std::numeric_limits<float>::infinity();
-    const std::vector<float> coords = {0.0f,  0.5f,   0.999f,  1.0f,  -0.005f, -0.015f, 0.25f,
-                                       NaN,   400.0f, -400.0f, inf,   -inf,    0.73f,   1.5f,
-                                       -1.0f, 1e-30f, 0.333f,  2.01f, -0.5f,   0.1f,    0.9f};
-    const float alphas[] = {1.0f, 0.5f, 0.0f, -2.0f, 1.0f, NaN, 1.0f};
-    ImagePtr pass = MakeImage(23, 7, [&](int x, int y) {
-      return RGBA{coords[(x + 3 * y) % coords.size()], coords[(5 * x + y) % coords.size()], 0,
-                  alphas[(x + y) % 7]};
-    });
-    // Negative and infinite samples too: off the surface is +0, not 0 times
-    // the sample.
-    auto color = [inf](int x, int y) {
-      return RGBA{float(x) - 6.0f, y == 8 ? inf : float(y), 1.0f + x * y, 0.5f};
-    };
-    ImagePtr common = MakeImage(13, 9, color);
-    ImagePtr withFurther =
-        MakeImage(13, 9, color, {"id"}, [](int x, int, int) { return float(x); });
     for (const char* mode : {"Black", "Wrap", "Duplicate"})
       for (int orientation = 0; orientation < 8; ++orientation) {
         ToolHarness tool(UVpositionerRecord);
         tool.Choose("SampleMode", mode).Set("Swap", orientation & 1).Set("Flipx", orientation & 2);
         tool.Set("Flipy", orientation & 4).Set("Xoffset", 0.125).Set("Uscale", 1.75);
         tool.Set("Vscale", 0.5).Connect("UV", pass.get());
-        ImagePtr rows = tool.Connect("Image", common.get()).Render();
-        ImagePtr walk = tool.Connect("Image", withFurther.get()).Render();
-        for (int y = 0; y < pass->Height(); ++y)
-          EXPECT_EQ(std::memcmp(rows->Group1(0, y), walk->Group1(0, y), 23 * 4 * sizeof(float)), 0)
-              << mode << ", orientation " << orientation << ", row " << y;
+        texture.ExpectRowsAsTheWalk(
+            tool, std::string(mode) + ", orientation " + std::to_string(orientation));
       }
   });
 }
 
-// The rows of the common layout (written without clearing first; the places
-// that no write reaches are cleared after) and the pixel-by-pixel walk of any
-// layout give the same bits, with every option and orientation. The pass
-// holds places inside, on and past every edge, not a number and infinities,
-// over a width that leaves pixels past the last group of four; the source's
-// values make averages that round.
+// With every option and orientation (the rows write without clearing first;
+// the places that no write reaches are cleared after), on a pass that holds
+// places inside, on and past every edge, not a number and infinities. Blue
+// mixes huge values of both signs with small ones, so that the sum of an
+// average depends on the order it is taken in.
 TEST(Kernels, UnwrapperRowsGiveTheBitsOfThePixelWalkAtEveryLevel) {
-  AtEveryLevel([&] {
-    const float inf = std::numeric_limits<float>::infinity();
-    const std::vector<float> coords = {0.0f,  0.5f,   0.999f, 1.0f, -0.3f, 1.7f,  0.25f,
-                                       NaN,   -0.0f,  inf,    -inf, 0.73f, 0.04f, 0.96f,
-                                       0.31f, 1e-30f, 0.333f, 0.1f, 0.9f,  0.62f, 0.48f};
-    ImagePtr pass = MakeImage(23, 7, [&](int x, int y) {
-      return RGBA{coords[(x + 3 * y) % coords.size()], coords[(5 * x + y) % coords.size()], 0, 1};
-    });
-    // Blue mixes huge values of both signs with small ones, so that the sum of
-    // an average depends on the order it is taken in.
+  ImagePtr pass =
+      UVPassOf({0.0f,  0.5f,  0.999f, 1.0f,  -0.3f,  1.7f,   0.25f, NaN,  -0.0f, Inf,  -Inf,
+                0.73f, 0.04f, 0.96f,  0.31f, 1e-30f, 0.333f, 0.1f,  0.9f, 0.62f, 0.48f},
+               [](int, int) { return 1.0f; });
+  const Textures source(23, 7, [](int x, int y) {
     const float blues[] = {1e30f, -1e30f, 0.25f, 3.0f, -1e30f};
-    auto color = [&](int x, int y) {
-      return RGBA{0.1f * x - 0.7f * y, 1.0f / (1 + x + y), blues[(3 * x + 2 * y + x * y) % 5],
-                  0.5f + 0.01f * x};
-    };
-    ImagePtr common = MakeImage(23, 7, color);
-    ImagePtr withFurther =
-        MakeImage(23, 7, color, {"id"}, [](int x, int, int) { return float(x); });
-    const char* const options[] = {"Swap", "Flipx", "Flipy", "InterpolateSamples",
-                                   "Interpolate pixel setting"};
+    return RGBA{0.1f * x - 0.7f * y, 1.0f / (1 + x + y), blues[(3 * x + 2 * y + x * y) % 5],
+                0.5f + 0.01f * x};
+  });
+  const char* const options[] = {"Swap", "Flipx", "Flipy", "InterpolateSamples",
+                                 "Interpolate pixel setting"};
+  AtEveryLevel([&] {
     for (int set = 0; set < 32; ++set) {
       ToolHarness tool(UVunwrapRecord);
       for (int i = 0; i < 5; ++i) tool.Set(options[i], (set >> i) & 1);
-      tool.Connect("UV", pass.get());
-      ImagePtr rows = tool.Connect("Image", common.get()).Render();
-      ImagePtr walk = tool.Connect("Image", withFurther.get()).Render();
-      for (int y = 0; y < pass->Height(); ++y)
-        EXPECT_EQ(std::memcmp(rows->Group1(0, y), walk->Group1(0, y), 23 * 4 * sizeof(float)), 0)
-            << "options " << set << ", row " << y;
+      source.ExpectRowsAsTheWalk(tool.Connect("UV", pass.get()), "options " + std::to_string(set));
     }
   });
 }
 
 TEST(Kernels, LevelsAreNamedAndOnlyThoseTheProcessorRunsCanBeForced) {
-  for (kernels::Cpu cpu :
-       {kernels::Cpu::Avx512, kernels::Cpu::Avx2, kernels::Cpu::Sse4, kernels::Cpu::Scalar})
-    EXPECT_EQ(kernels::CpuNamed(kernels::CpuName(cpu)), cpu);
   EXPECT_EQ(kernels::CpuNamed("avx"), std::nullopt);
   const std::vector<kernels::Cpu> here = kernels::CpuLevelsHere();
   for (kernels::Cpu cpu :
        {kernels::Cpu::Avx512, kernels::Cpu::Avx2, kernels::Cpu::Sse4, kernels::Cpu::Scalar}) {
+    EXPECT_EQ(kernels::CpuNamed(kernels::CpuName(cpu)), cpu);
     const bool runs = std::find(here.begin(), here.end(), cpu) != here.end();
     EXPECT_EQ(kernels::ForceCpu(cpu), runs) << kernels::CpuName(cpu);
   }
