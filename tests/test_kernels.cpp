@@ -414,6 +414,44 @@ TEST(Kernels, UnwrapperRowsGiveTheBitsOfThePixelWalkAtEveryLevel) {
   });
 }
 
+// The dirty depth of field's rows against its plain loop, which renders
+// every pixel at the scalar level: widths that leave pixels past the last
+// register and span more than one tile, depth passes of other sizes, depths
+// in front of, inside and behind the zone of sharpness, at 0, negative and
+// not a number, and a plane of focus past the hyperfocal distance, where a
+// pixel in front runs both passes. The source holds alphas of every sign,
+// an infinity and a value that is not a number.
+TEST(Kernels, DirtyDofRowsGiveTheBitsOfThePlainLoopAtEveryLevel) {
+  const struct {
+    int width, height, depthWidth, depthHeight;
+    double planeOfFocus, samples;
+  } cases[] = {
+      {301, 3, 301, 3, 9.107735, 20}, {37, 6, 11, 4, 9.107735, 20}, {21, 5, 40, 9, 9.107735, 7},
+      {29, 7, 29, 7, 100, 20},        {13, 4, 1, 1, 100, 3},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.width << " x " << c.height << ", depth " << c.depthWidth
+                                    << " x " << c.depthHeight << ", focus " << c.planeOfFocus);
+    ImagePtr src = MakeImage(c.width, c.height, [](int x, int y) {
+      const float alphas[] = {1.0f, 0.5f, 0.0f, -0.25f, 2.0f, -0.0f, 1.0f};
+      return RGBA{x == 5 && y == 1 ? Inf : std::sin(0.3f * x), float(y) / 3,
+                  x == 9 && y == 2 ? NaN : float((x * 7 + y * 3) % 11), alphas[(x + 2 * y) % 7]};
+    });
+    ImagePtr z = MakeImage(c.depthWidth, c.depthHeight, [](int x, int y) {
+      const float d = (x + y) % 13 == 4   ? NaN
+                      : (x + y) % 17 == 6 ? 0.0f
+                                          : 0.3f + 0.25f * x + 0.1f * y;
+      return RGBA{d, d, (x + y) % 19 == 8 ? -d : d, 1};
+    });
+    ToolHarness tool(DirtyDofRecord);
+    tool.Set("PlaneOfFocus", c.planeOfFocus).Set("cSamples", c.samples);
+    tool.Connect("Image", src.get()).Connect("Zdepth", z.get());
+    ASSERT_TRUE(kernels::ForceCpu(kernels::Cpu::Scalar));
+    ImagePtr plain = tool.Render();
+    AtEveryLevel([&] { EXPECT_TRUE(SameBytes(plain.get(), tool.Render().get())); });
+  }
+}
+
 TEST(Kernels, LevelsAreNamedAndOnlyThoseTheProcessorRunsCanBeForced) {
   EXPECT_EQ(kernels::CpuNamed("avx"), std::nullopt);
   const std::vector<kernels::Cpu> here = kernels::CpuLevelsHere();
