@@ -6,6 +6,7 @@
 // the tool shows the blur-circle diameter itself, as a map for judging the
 // camera settings. The rows render a register of pixels at a time in
 // DirtyDof_rows.cpp, with RenderPixel's bits.
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <vector>
@@ -65,39 +66,55 @@ class DirtyDof : public ThreadedOperator {
 
     if (blurSwitch_ != 0.0) WorkOutSampleDepths(req);
     phase_ = Phase::Pixels;
-    RenderRows(*this, req, output_, source_, result_, FurtherChannels::Cleared);
+    tilesAcross_ = (source_->Width() + TileWidth - 1) / TileWidth;
+    RenderRows(*this, req, output_, source_, result_, FurtherChannels::Cleared,
+               source_->Width() > 0
+                   ? tilesAcross_ * ((source_->Height() + TileHeight - 1) / TileHeight)
+                   : 0);
   }
 
   void ProcessChunk(Request*, int chunk) override {
-    const int32_t y = chunk;
     if (phase_ == Phase::SampleDepths) {
+      const int32_t y = chunk;
       const float* px = EdgeReader(depth_).Row(y);
       const int64_t first = int64_t(y) * depth_->Width();
       for (int32_t x = 0; x < depth_->Width(); ++x, px += 4) WorkOutSampleDepth(first + x, px);
       return;
     }
     const EdgeReader source(source_), depth(depth_);
-    const float* centre = source.Row(y);
-    float* out = reinterpret_cast<float*>(result_->RowTable(1)[y]);
-    if (blurSwitch_ == 0.0) {
-      for (int32_t x = 0; x < source.Width(); ++x, out += 4) {
-        const float b = static_cast<float>(Diameter(PixelDepth(depth.At<int64_t>(x, y))));
-        out[0] = out[1] = out[2] = out[3] = b;
+    const int32_t x0 = chunk % tilesAcross_ * TileWidth;
+    const int32_t x1 = std::min(x0 + TileWidth, source.Width());
+    const int32_t y0 = chunk / tilesAcross_ * TileHeight;
+    const int32_t y1 = std::min(y0 + TileHeight, source.Height());
+    for (int32_t y = y0; y < y1; ++y) {
+      const float* centre = source.Row(y) + 4 * int64_t(x0);
+      float* out = reinterpret_cast<float*>(result_->RowTable(1)[y]) + 4 * int64_t(x0);
+      if (blurSwitch_ == 0.0) {
+        for (int32_t x = x0; x < x1; ++x, out += 4) {
+          const float b = static_cast<float>(Diameter(PixelDepth(depth.At<int64_t>(x, y))));
+          out[0] = out[1] = out[2] = out[3] = b;
+        }
+        continue;
       }
-      return;
-    }
-    const int32_t done =
-        depth.Width() > 0 && depth.Height() > 0 ? dof::DirtyDofRow(RowsToRender(), y, out) : 0;
-    centre += 4 * int64_t(done);
-    out += 4 * int64_t(done);
-    for (int32_t x = done; x < source.Width(); ++x, centre += 4, out += 4) {
-      // Z is read at the pixel's own place; a Z smaller than the source
-      // repeats its edge pixels rather than reading past them.
-      RenderPixel(x, y, PixelDepth(depth.At<int64_t>(x, y)), centre, source, out);
+      const int32_t done = depth.Width() > 0 && depth.Height() > 0
+                               ? dof::DirtyDofRow(RowsToRender(), y, x0, x1, out)
+                               : x0;
+      centre += 4 * int64_t(done - x0);
+      out += 4 * int64_t(done - x0);
+      for (int32_t x = done; x < x1; ++x, centre += 4, out += 4) {
+        // Z is read at the pixel's own place; a Z smaller than the source
+        // repeats its edge pixels rather than reading past them.
+        RenderPixel(x, y, PixelDepth(depth.At<int64_t>(x, y)), centre, source, out);
+      }
     }
   }
 
  private:
+  // The pixels are rendered in tiles: the samples of a tile's rows fall in
+  // a window of the source and depth passes that stays in the cache from
+  // one row to the next, where whole rows of them would not.
+  static constexpr int32_t TileWidth = 256, TileHeight = 64;
+
   using Offset = dof::SampleOffset;
 
   double Diameter(float z) const {
@@ -219,6 +236,7 @@ class DirtyDof : public ThreadedOperator {
   std::vector<double> sampleRadius_;
   std::vector<float> sampleDepth_;
   enum class Phase { SampleDepths, Pixels } phase_ = Phase::Pixels;
+  int32_t tilesAcross_ = 0;
 };
 
 extern constinit const ToolRecord DirtyDofRecord = {

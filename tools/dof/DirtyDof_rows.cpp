@@ -191,17 +191,17 @@ HWY_INLINE void RunPass(const RowSample* samples, int32_t count, int32_t x, int3
 }
 #endif
 
-int32_t DirtyDofRowAt(const DirtyRows& r, int32_t y, float* out) {
+int32_t DirtyDofRowAt(const DirtyRows& r, int32_t y, int32_t x0, int32_t x1, float* out) {
 #if HWY_TARGET == HWY_SCALAR || HWY_TARGET == HWY_EMU128
   // No wide vectors: the plain loop takes the whole row.
-  (void)r, (void)y, (void)out;
-  return 0;
+  (void)r, (void)y, (void)x1, (void)out;
+  return x0;
 #else
   const Doubles d;
   const Floats df;
   const int32_t n = hn::Lanes(d);
   // Columns are gathered with 32-bit indices four floats to a pixel.
-  if (int64_t(r.width) * 4 > INT32_MAX) return 0;
+  if (int64_t(r.width) * 4 > INT32_MAX) return x0;
 
   const int32_t count = r.sampleCount > 0 ? r.sampleCount : 0;
   std::vector<RowSample> samples(2 * size_t(count));
@@ -219,9 +219,10 @@ int32_t DirtyDofRowAt(const DirtyRows& r, int32_t y, float* out) {
   const Reach reach{hn::Set(d, double(r.depthWidth - 1)), hn::Set(d, double(r.width - 1)),
                     r.width == r.depthWidth};
 
-  const int32_t whole = r.width / n * n;
+  const int32_t whole = x0 + (x1 - x0) / n * n;
+  out -= 4 * int64_t(x0);  // indexed by column below
   Tile t;
-  for (int32_t x = 0; x < whole; x += TilePixels) {
+  for (int32_t x = x0; x < whole; x += TilePixels) {
     const int32_t pixels = std::min(TilePixels, whole - x);
     for (int32_t g = 0; g < pixels; g += n) {
       const Rgba<FloatVec> centre = LoadPixels(centres + 4 * int64_t(x + g));
@@ -264,8 +265,8 @@ HWY_AFTER_NAMESPACE();
 namespace dof {
 HWY_EXPORT(DirtyDofRowAt);
 
-int32_t DirtyDofRow(const DirtyRows& rows, int32_t y, float* out) {
-  return KernelCall(DirtyDofRowAt)(rows, y, out);
+int32_t DirtyDofRow(const DirtyRows& rows, int32_t y, int32_t x0, int32_t x1, float* out) {
+  return KernelCall(DirtyDofRowAt)(rows, y, x0, x1, out);
 }
 }  // namespace dof
 #endif  // HWY_ONCE

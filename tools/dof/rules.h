@@ -113,9 +113,10 @@ struct DirtyRows {
   double nearLimit, farLimit;  // farLimit 0: unbounded
 };
 
-// Renders pixels 0 .. k - 1 of row y into `out` as DirtyDof's per-pixel
-// rule does, a register of pixels at a time, and returns k: the pixels from
-// k on are left to the caller, which renders them one by one.
-int32_t DirtyDofRow(const DirtyRows& rows, int32_t y, float* out);
+// Renders pixels x0 .. k - 1 of row y into `out` (the place of pixel x0) as
+// DirtyDof's per-pixel rule does, a register of pixels at a time, and
+// returns k <= x1: the pixels from k to x1 are left to the caller, which
+// renders them one by one.
+int32_t DirtyDofRow(const DirtyRows& rows, int32_t y, int32_t x0, int32_t x1, float* out);
 
 }  // namespace dof
