@@ -77,30 +77,16 @@ HWY_INLINE V Greater(V a, V b) {
   return hn::IfThenElse(a > b, a, b);
 }
 
-// The lanes of q that may narrow to another float than a double within
-// `Ulps` units in the last place (ulps) of q: those within Ulps of a point
-// halfway between two floats, and those outside the normal float range
-// (subnormal, 2^127 or more, infinite, not a number). The halfway points of
-// the normal range are the doubles whose 29 low mantissa bits are 1 followed
-// by 28 zeros. A fast form of a rule that lands within Ulps of the rule's
-// double, and on an exact zero exactly where the rule does, narrows to the
-// rule's float wherever this is false. Each test is one unsigned comparison:
-// a difference that wraps round below zero is larger than any bound.
-template <uint64_t Ulps>
-HWY_INLINE DoubleMask MayNarrowOtherwise(DoubleVec q) {
-  const hn::RebindToUnsigned<Doubles> du;
-  const auto bits = hn::BitCast(du, q);
-  const auto magnitude = hn::And(bits, hn::Set(du, uint64_t(INT64_MAX)));
-  const auto fromStart = hn::Sub(hn::And(bits, hn::Set(du, (uint64_t(1) << 29) - 1)),
-                                 hn::Set(du, (uint64_t(1) << 28) - Ulps));
-  const auto near = hn::Gt(hn::Set(du, 2 * Ulps + 1), fromStart);
-  // Subnormal but not zero: 0 < magnitude < 2^-126.
-  const uint64_t leastNormal = uint64_t(1023 - 126) << 52;
-  const auto subnormal =
-      hn::Gt(hn::Set(du, leastNormal - 1), hn::Sub(magnitude, hn::Set(du, uint64_t(1))));
-  // 2^127 and more, infinite or not a number.
-  const auto large = hn::Gt(magnitude, hn::Set(du, (uint64_t(1023 + 127) << 52) - 1));
-  return hn::RebindMask(Doubles(), hn::Or(near, hn::Or(subnormal, large)));
+// The lanes whose float is surely the one a rule narrows its double q0 to,
+// given q with |q - q0| <= 2^-48 |q| (about 16 units in the last place):
+// both ends of q (1 -+ 2^-47), rounded, lie either side of q0, and narrowing
+// keeps the order of values, so where both ends narrow to one float q0 and
+// q do too. Not a number never passes. An exact zero passes, so a fast form
+// of a rule must give one exactly where the rule does, with its sign.
+HWY_INLINE FloatMask NarrowsAsTheRule(DoubleVec q) {
+  const Doubles d;
+  return hn::Eq(Narrow(hn::Mul(q, hn::Set(d, 1 - 0x1p-47))),
+                Narrow(hn::Mul(q, hn::Set(d, 1 + 0x1p-47))));
 }
 
 #if HWY_TARGET == HWY_AVX3

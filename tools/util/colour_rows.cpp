@@ -82,9 +82,8 @@ void StretchRowAt(const float* in, float* out, size_t width, const Stretch* stre
     bool divide = !reciprocals;
     if (reciprocals) {
       qr = hn::Mul(dr, r.scale), qg = hn::Mul(dg, g.scale), qb = hn::Mul(db, b.scale);
-      divide =
-          !hn::AllFalse(d, hn::Or(MayNarrowOtherwise<8>(qr),
-                                  hn::Or(MayNarrowOtherwise<8>(qg), MayNarrowOtherwise<8>(qb))));
+      divide = !hn::AllTrue(Floats(), hn::And(NarrowsAsTheRule(qr),
+                                              hn::And(NarrowsAsTheRule(qg), NarrowsAsTheRule(qb))));
     }
     if (divide) qr = hn::Div(dr, r.span), qg = hn::Div(dg, g.span), qb = hn::Div(db, b.span);
     auto narrowed = [](const Channel& c, DoubleVec q) {
@@ -110,19 +109,19 @@ void StretchRowAt(const float* in, float* out, size_t width, const Stretch* stre
 // The quotients are first worked with the reciprocal of the length: each
 // rounding after the exact c / length adds at most one double unit (2^-53)
 // of relative error, so c * (1 / length), times the limit and times the
-// multiplier, lies within 7 of them (7 ulps) of the rule's double, as long as
-// no product between falls out of the normal double range. A quotient's
+// multiplier, lies within 7 of them of the rule's double, as long as no
+// product between falls out of the normal double range. A quotient's
 // magnitude lies between 2^-277 and 2, so with a limit of 0 or between
-// 2^-600 and 2^600 none does (the last product's overflow and underflow are
-// flagged below). A step with a lane that may narrow otherwise goes through
-// the divisions.
+// 2^-600 and 2^600 none does (the last product may overflow or underflow in
+// one form and not the other: both then lie beyond the floats and narrow
+// alike). A step with a lane that may narrow otherwise goes through the
+// divisions.
 void ClipRowAt(const float* in, float* out, size_t width, ClipMode mode, double limit,
                double multiplier, bool stream) {
   const Doubles d;
   // For a float length, limit > length exactly when length < this float.
   const FloatVec shorter = hn::Set(Floats(), FloatAtOrAbove(limit));
   const DoubleVec scale = hn::Set(d, limit), times = hn::Set(d, multiplier);
-  const DoubleVec longest = Widen(shorter);  // the same test on widened lengths
   const bool reciprocal =
       limit == 0.0 || (std::abs(limit) >= 0x1p-600 && std::abs(limit) <= 0x1p600);
   auto vec = [&](const Rgba<FloatVec>& px) {
@@ -146,9 +145,9 @@ void ClipRowAt(const float* in, float* out, size_t width, ClipMode mode, double 
       const DoubleVec inverse = hn::Div(hn::Set(d, 1.0), wide);
       r = finish(hn::Mul(Widen(px.r), inverse)), g = finish(hn::Mul(Widen(px.g), inverse)),
       b = finish(hn::Mul(Widen(px.b), inverse));
-      const DoubleMask unsafe = hn::Or(
-          MayNarrowOtherwise<16>(r), hn::Or(MayNarrowOtherwise<16>(g), MayNarrowOtherwise<16>(b)));
-      divide = !hn::AllFalse(d, hn::AndNot(hn::Lt(wide, longest), unsafe));
+      const FloatMask sure =
+          hn::And(NarrowsAsTheRule(r), hn::And(NarrowsAsTheRule(g), NarrowsAsTheRule(b)));
+      divide = !hn::AllTrue(Floats(), hn::Or(hn::Not(reached), sure));
     }
     if (divide)
       r = finish(hn::Div(Widen(px.r), wide)), g = finish(hn::Div(Widen(px.g), wide)),
