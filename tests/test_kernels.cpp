@@ -314,16 +314,21 @@ TEST(Kernels, ConvolutionBlocksFollowTheRuleAtEveryLevel) {
 // of any layout give the same bits: the same UV pass over a texture with and
 // without a further channel, in every mode and orientation. The pass holds
 // positions inside, on and past every edge, past the fixed-point range, not
-// a number, and pixels off the surface, over widths that leave a remainder.
+// a number, and pixels off the surface, over widths that leave a remainder;
+// its lower rows hold only positions at most one repeat of the texture away,
+// which the rows wrap a register at a time.
 TEST(Kernels, PositionerRowsGiveTheBitsOfThePixelWalkAtEveryLevel) {
   AtEveryLevel([&] {
     const float inf = std::numeric_limits<float>::infinity();
     const std::vector<float> coords = {0.0f,  0.5f,   0.999f,  1.0f,  -0.005f, -0.015f, 0.25f,
                                        NaN,   400.0f, -400.0f, inf,   -inf,    0.73f,   1.5f,
                                        -1.0f, 1e-30f, 0.333f,  2.01f, -0.5f,   0.1f,    0.9f};
+    const std::vector<float> near = {0.0f, 0.5f,  0.999f, 1.0f, -0.005f, 0.25f, 0.73f,
+                                     0.6f, -0.3f, 0.333f, 0.1f, 0.9f,    1.01f};
     const float alphas[] = {1.0f, 0.5f, 0.0f, -2.0f, 1.0f, NaN, 1.0f};
-    ImagePtr pass = MakeImage(23, 7, [&](int x, int y) {
-      return RGBA{coords[(x + 3 * y) % coords.size()], coords[(5 * x + y) % coords.size()], 0,
+    ImagePtr pass = MakeImage(23, 14, [&](int x, int y) {
+      const std::vector<float>& from = y < 7 ? coords : near;
+      return RGBA{from[(x + 3 * y) % from.size()], from[(5 * x + y) % from.size()], 0,
                   alphas[(x + y) % 7]};
     });
     // Negative and infinite samples too: off the surface is +0, not 0 times

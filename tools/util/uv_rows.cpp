@@ -20,9 +20,8 @@ namespace HWY_NAMESPACE {
 using namespace kernels::HWY_NAMESPACE;
 
 // The red and green of Step() UV pixels as (u, v), swapped and flipped.
-HWY_INLINE void ReadUV(const UVOrientation& orientation, const float* coords, DoubleVec& u,
+HWY_INLINE void ReadUV(const UVOrientation& orientation, const Rgba<FloatVec>& p, DoubleVec& u,
                        DoubleVec& v) {
-  const Rgba<FloatVec> p = LoadPixels(coords);
   FloatVec red = p.r, green = p.g;
   if (orientation.swap) std::swap(red, green);
   u = Widen(red);
@@ -30,6 +29,14 @@ HWY_INLINE void ReadUV(const UVOrientation& orientation, const float* coords, Do
   const DoubleVec one = hn::Set(Doubles(), 1.0);
   if (orientation.flipX) u = hn::Sub(one, u);
   if (orientation.flipY) v = hn::Sub(one, v);
+}
+
+// The bits of a mask of at most eight lanes, lane i at bit i.
+template <class D>
+HWY_INLINE unsigned BitsOf(D d, hn::Mask<D> mask) {
+  uint8_t bits[8] = {};
+  hn::StoreMaskBits(d, mask, bits);
+  return bits[0];
 }
 
 // --------------------------------------------------------------- unwrapper
@@ -93,7 +100,7 @@ HWY_INLINE void UnwrapRowOf(const UnwrapRows& r, const float* coords, int32_t y)
   HWY_ALIGN double flags[3][hn::MaxLanes(d)];
   for (; x + int32_t(n) <= r.width; x += int32_t(n)) {
     DoubleVec u, v;
-    ReadUV(r.orientation, coords + 4 * x, u, v);
+    ReadUV(r.orientation, LoadPixels(coords + 4 * x), u, v);
     DoubleVec px = hn::Mul(u, width), py = hn::Mul(v, height);
     px = hn::IfThenElse(px < zero, zero, hn::IfThenElse(px >= width, lastColumn, px));
     py = hn::IfThenElse(py < zero, zero, hn::IfThenElse(py >= height, lastRow, py));
@@ -139,12 +146,19 @@ void UnwrapRowAt(const UnwrapRows& r, const float* coords, int32_t y) {
 // the UV pass points, and waiting for each read in turn costs more than all
 // the arithmetic. (Writing the result past the cache, as a large copy does,
 // was slower here: the streaming stores wait on the texture reads.)
+//
+// Every source is a pixel that can be read: off the surface (alpha 0) it is
+// the zero pixel, whose weighted value the second pass drops for +0. So the
+// second pass has no branch.
 template <SampleMode Mode>
 HWY_INLINE void PlaceRowOf(const Placement& at, const TextureRows& texture, const float* coords,
                            float* out, int32_t width, const float** sources) {
   int32_t x = 0;
 #if HWY_TARGET != HWY_SCALAR
+  const std::byte* const* const rowTable = texture.rows;
+  const int32_t texWidthPixels = texture.width, texHeightPixels = texture.height;
   const Doubles d;
+  const Floats df;
   const hn::Rebind<int32_t, Doubles> di;
   const size_t n = hn::Lanes(d);
   const DoubleVec xOffset = hn::Set(d, at.xOffset), yOffset = hn::Set(d, at.yOffset);
@@ -157,46 +171,94 @@ HWY_INLINE void PlaceRowOf(const Placement& at, const TextureRows& texture, cons
     p = hn::IfThenElse(p > lowest, p, lowest);
     return hn::DemoteTo(di, hn::IfThenElse(p < highest, p, highest));
   };
-  const auto lastColumn = hn::Set(di, texture.width - 1), lastRow = hn::Set(di, texture.height - 1);
+  const auto zeroIndex = hn::Zero(di);
+  const auto columnCount = hn::Set(di, texWidthPixels), rowCount = hn::Set(di, texHeightPixels);
+  const auto lastColumn = hn::Set(di, texWidthPixels - 1),
+             lastRow = hn::Set(di, texHeightPixels - 1);
+  // A whole pixel in the texture repeated, as TextureRows::Wrapped gives it,
+  // for the places at most one repeat out (from -size up to twice the size):
+  // a whole repeat added or taken away. Lanes further out take the rule.
+  auto wrapOnce = [&](hn::Vec<decltype(di)> v, hn::Vec<decltype(di)> size, bool& near) {
+    const auto below = v < zeroIndex, past = hn::Not(v < size);
+    near = hn::AllTrue(di, hn::AndNot(v < hn::Neg(size), v < hn::Add(size, size)));
+    return hn::IfThenElse(below, hn::Add(v, size), hn::IfThenElse(past, hn::Sub(v, size), v));
+  };
   HWY_ALIGN int32_t columns[hn::MaxLanes(d)], rows[hn::MaxLanes(d)];
   for (const float* c = coords; x + int32_t(n) <= width; x += int32_t(n), c += 4 * n) {
+    // A register the rows leave to the one-pixel rule.
+    auto byRule = [&] {
+      for (size_t i = 0; i < n; ++i) {
+        const float* from = SourceOf<Mode>(at, texture, c + 4 * i);
+        sources[x + i] = from ? from : TextureRows::Zero;
+      }
+    };
+    const Rgba<FloatVec> p = LoadPixels(c);
     DoubleVec u, v;
-    ReadUV(at.orientation, c, u, v);
+    ReadUV(at.orientation, p, u, v);
     const DoubleVec px = hn::Mul(hn::Mul(hn::Add(u, xOffset), uScale), texWidth);
     const DoubleVec py = hn::Mul(hn::Mul(hn::Add(v, yOffset), vScale), texHeight);
     if constexpr (Mode == SampleMode::Wrap) {
       const DoubleVec low = hn::Set(d, -32769.0), high = hn::Set(d, 32768.0);
       const DoubleMask inside = hn::And(hn::And(px > low, px < high), hn::And(py > low, py < high));
       if (!hn::AllTrue(d, inside)) {
-        for (size_t i = 0; i < n; ++i) sources[x + i] = SourceOf<Mode>(at, texture, c + 4 * i);
+        byRule();
         continue;
       }
     }
     auto cols = wholePixels(px), rws = wholePixels(py);
-    if constexpr (Mode == SampleMode::Duplicate) {
-      // The edge extended: the places clamped at once, with no branch that
-      // depends on where each one falls.
-      cols = hn::Min(hn::Max(cols, hn::Zero(di)), lastColumn);
-      rws = hn::Min(hn::Max(rws, hn::Zero(di)), lastRow);
+    // Lanes whose sample is read from the texture: on the surface, and for
+    // a black outside, inside the texture.
+    unsigned read = ~BitsOf(df, p.a == hn::Zero(df));
+    if constexpr (Mode == SampleMode::Wrap) {
+      bool nearColumns, nearRows;
+      cols = wrapOnce(cols, columnCount, nearColumns);
+      rws = wrapOnce(rws, rowCount, nearRows);
+      if (!nearColumns || !nearRows) {
+        byRule();
+        continue;
+      }
+    } else {
+      // The edge extended, and for a black outside a place inside that the
+      // lanes outside do not read: clamped at once, with no branch that
+      // depends on where each place falls.
+      const auto clampedCols = hn::Min(hn::Max(cols, zeroIndex), lastColumn);
+      const auto clampedRows = hn::Min(hn::Max(rws, zeroIndex), lastRow);
+      if constexpr (Mode == SampleMode::Black)
+        read &= BitsOf(di, hn::And(clampedCols == cols, clampedRows == rws));
+      cols = clampedCols;
+      rws = clampedRows;
     }
     hn::Store(cols, di, columns);
     hn::Store(rws, di, rows);
     for (size_t i = 0; i < n; ++i) {
-      const float* from = Mode == SampleMode::Duplicate ? texture.Inside(columns[i], rows[i])
-                                                        : texture.At<Mode>(columns[i], rows[i]);
-      sources[x + i] = c[4 * i + ChanA] == 0.0f ? nullptr : from;
+      const float* from =
+          reinterpret_cast<const float*>(rowTable[rows[i]]) + 4 * size_t(uint32_t(columns[i]));
+      sources[x + i] = (read >> i) & 1 ? from : TextureRows::Zero;
     }
   }
 #endif
-  for (; x < width; ++x) sources[x] = SourceOf<Mode>(at, texture, coords + 4 * x);
+  for (; x < width; ++x) {
+    const float* from = SourceOf<Mode>(at, texture, coords + 4 * x);
+    sources[x] = from ? from : TextureRows::Zero;
+  }
 
   constexpr int32_t Ahead = 128;
+  int32_t prefetched = width - Ahead;
+#if HWY_TARGET != HWY_SCALAR
+  const OnePixel px;
+  const auto zero = hn::Zero(px);
   for (x = 0; x < width; ++x, coords += 4, out += 4) {
-    if (x + Ahead < width) hwy::Prefetch(sources[x + Ahead]);
-    const float a = coords[ChanA];
-    const float* from = sources[x] ? sources[x] : TextureRows::Zero;
-    for (int c = 0; c < 4; ++c) out[c] = sources[x] ? from[c] * a : 0.0f;
+    if (x < prefetched) hwy::Prefetch(sources[x + Ahead]);
+    const auto a = hn::Set(px, coords[ChanA]);
+    hn::StoreU(hn::IfThenZeroElse(a == zero, hn::Mul(hn::LoadU(px, sources[x]), a)), px, out);
   }
+#else
+  for (x = 0; x < width; ++x, coords += 4, out += 4) {
+    if (x < prefetched) hwy::Prefetch(sources[x + Ahead]);
+    const float a = coords[ChanA];
+    for (int c = 0; c < 4; ++c) out[c] = a != 0.0f ? sources[x][c] * a : 0.0f;
+  }
+#endif
 }
 
 void PlaceRowAt(SampleMode mode, const Placement& at, const TextureRows& texture,
