@@ -354,31 +354,35 @@ TEST(Kernels, PositionerRowsGiveTheBitsOfThePixelWalkAtEveryLevel) {
   });
 }
 
-// The rows of the common layout (written without clearing first; the places
-// that no write reaches are cleared after) and the pixel-by-pixel walk of any
-// layout give the same bits, with every option and orientation. The pass
-// holds places inside, on and past every edge, not a number and infinities,
-// over a width that leaves pixels past the last group of four; the source's
-// values make averages that round.
+// The rows of the common layout (written without clearing first, through a
+// window of rows; the places that no write reaches are cleared after) and the
+// pixel-by-pixel walk of any layout give the same bits, with every option and
+// orientation. Every third row of the pass holds the pixels' own places, a
+// row down, in its first 16 pixels, so that whole registers land side by
+// side; the other places lie inside, on and past every edge, or are not a
+// number or infinite, and reach rows far ahead of the window and behind it.
+// The width leaves pixels past the last register; the source's values make
+// averages that round.
 TEST(Kernels, UnwrapperRowsGiveTheBitsOfThePixelWalkAtEveryLevel) {
   AtEveryLevel([&] {
     const float inf = std::numeric_limits<float>::infinity();
     const std::vector<float> coords = {0.0f,  0.5f,   0.999f, 1.0f, -0.3f, 1.7f,  0.25f,
                                        NaN,   -0.0f,  inf,    -inf, 0.73f, 0.04f, 0.96f,
                                        0.31f, 1e-30f, 0.333f, 0.1f, 0.9f,  0.62f, 0.48f};
-    ImagePtr pass = MakeImage(23, 7, [&](int x, int y) {
+    const int w = 23, h = 40;
+    ImagePtr pass = MakeImage(w, h, [&](int x, int y) {
+      if (y % 3 == 0 && x < 16) return RGBA{(x + 0.5f) / w, (y + 1.5f) / h, 0, 1};
       return RGBA{coords[(x + 3 * y) % coords.size()], coords[(5 * x + y) % coords.size()], 0, 1};
     });
     // Blue mixes huge values of both signs with small ones, so that the sum of
     // an average depends on the order it is taken in.
     const float blues[] = {1e30f, -1e30f, 0.25f, 3.0f, -1e30f};
     auto color = [&](int x, int y) {
-      return RGBA{0.1f * x - 0.7f * y, 1.0f / (1 + x + y), blues[(3 * x + 2 * y + x * y) % 5],
-                  0.5f + 0.01f * x};
+      return RGBA{0.1f * x - 0.7f * y, 1.0f / (1 + x + y),
+                  blues[(3 * x + 2 * y + x * y + x * x) % 5], 0.5f + 0.01f * x};
     };
-    ImagePtr common = MakeImage(23, 7, color);
-    ImagePtr withFurther =
-        MakeImage(23, 7, color, {"id"}, [](int x, int, int) { return float(x); });
+    ImagePtr common = MakeImage(w, h, color);
+    ImagePtr withFurther = MakeImage(w, h, color, {"id"}, [](int x, int, int) { return float(x); });
     const char* const options[] = {"Swap", "Flipx", "Flipy", "InterpolateSamples",
                                    "Interpolate pixel setting"};
     for (int set = 0; set < 32; ++set) {
@@ -387,8 +391,8 @@ TEST(Kernels, UnwrapperRowsGiveTheBitsOfThePixelWalkAtEveryLevel) {
       tool.Connect("UV", pass.get());
       ImagePtr rows = tool.Connect("Image", common.get()).Render();
       ImagePtr walk = tool.Connect("Image", withFurther.get()).Render();
-      for (int y = 0; y < pass->Height(); ++y)
-        EXPECT_EQ(std::memcmp(rows->Group1(0, y), walk->Group1(0, y), 23 * 4 * sizeof(float)), 0)
+      for (int y = 0; y < h; ++y)
+        EXPECT_EQ(std::memcmp(rows->Group1(0, y), walk->Group1(0, y), w * 4 * sizeof(float)), 0)
             << "options " << set << ", row " << y;
     }
   });
