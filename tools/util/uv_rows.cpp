@@ -224,36 +224,6 @@ void UnwrapRowAt(const UnwrapRows& r, const float* coords, int32_t y) {
   }
 }
 
-// Copies `floats` floats (whole pixels) from the window into a row of the
-// result, past the cache when `stream` is set; `out` starts 16-byte aligned.
-// Whole registers once `out` is aligned to one, pixels before and after.
-void WriteOutRowAt(const float* HWY_RESTRICT in, float* HWY_RESTRICT out, size_t floats,
-                   bool stream) {
-#if HWY_TARGET == HWY_SCALAR
-  (void)stream;
-  if (floats > 0) std::memcpy(out, in, floats * sizeof(float));
-#else
-  const WideFloats dw;
-  const OnePixel px;
-  const size_t lanes = hn::Lanes(dw);
-  size_t i = 0;
-  auto pixel = [&](size_t at) {
-    if (stream)
-      hn::Stream(hn::LoadU(px, in + at), px, out + at);
-    else
-      hn::StoreU(hn::LoadU(px, in + at), px, out + at);
-  };
-  for (; i < floats && reinterpret_cast<uintptr_t>(out + i) % (lanes * sizeof(float)) != 0; i += 4)
-    pixel(i);
-  if (stream) {
-    for (; i + lanes <= floats; i += lanes) hn::Stream(hn::LoadU(dw, in + i), dw, out + i);
-  } else {
-    for (; i + lanes <= floats; i += lanes) hn::Store(hn::LoadU(dw, in + i), dw, out + i);
-  }
-  for (; i < floats; i += 4) pixel(i);
-#endif
-}
-
 // -------------------------------------------------------------- positioner
 
 // A row in two passes. First the sources of the row, a register of pixels
@@ -400,7 +370,6 @@ HWY_AFTER_NAMESPACE();
 namespace uvrows {
 HWY_EXPORT(UnwrapRowAt);
 HWY_EXPORT(PlaceRowAt);
-HWY_EXPORT(WriteOutRowAt);
 
 void Unwrap(const UnwrapRows& r, const float* coords, int32_t y) {
   KernelCall(UnwrapRowAt)(r, coords, y);
@@ -408,9 +377,6 @@ void Unwrap(const UnwrapRows& r, const float* coords, int32_t y) {
 void Place(SampleMode mode, const Placement& at, const TextureRows& texture, const float* coords,
            float* out, int32_t width, const float** sources) {
   KernelCall(PlaceRowAt)(mode, at, texture, coords, out, width, sources);
-}
-void WriteOut(const float* in, float* out, size_t floats, bool stream) {
-  KernelCall(WriteOutRowAt)(in, out, floats, stream);
 }
 }  // namespace uvrows
 
@@ -460,7 +426,7 @@ void UnwrapTarget::Close(int32_t y) {
     if (!written[x]) std::memcpy(row + 4 * x, zero, sizeof zero);
   if (inWindow_[size_t(y)]) {
     float* to = reinterpret_cast<float*>(out_[y]);
-    uvrows::WriteOut(row, to, 4 * size_t(width_), stream_);
+    kernels::CopyPixels(row, to, 4 * size_t(width_), stream_);
     target_[size_t(y)] = to;
     inWindow_[size_t(y)] = 0;
   }
