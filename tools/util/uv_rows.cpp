@@ -128,10 +128,12 @@ HWY_INLINE void UnwrapRowOf(const UnwrapRows& r, const float* coords, int32_t y)
   const DoubleVec count = hn::Set(d, 3.0 + (rows.above ? 1 : 0) + (rows.beneath ? 1 : 0));
   HWY_ALIGN int32_t columns[hn::MaxLanes(d)], landingRows[hn::MaxLanes(d)];
   HWY_ALIGN float averaged[4 * hn::MaxLanes(d)];
+  // The source row read for the first time: the one beneath when averaging.
+  const float* newest = Average && rows.beneath ? rows.beneath : rows.here;
   for (; x + int32_t(n) <= width; x += int32_t(n)) {
     for (size_t line = 0; line < 4 * n * sizeof(float); line += 64) {
       PrefetchAhead(coords + 4 * x, AheadBytes + line);
-      PrefetchAhead(rows.here + 4 * x, AheadBytes + line);
+      PrefetchAhead(newest + 4 * x, AheadBytes + line);
     }
     DoubleVec u, v;
     ReadUV(orientation, LoadPixels(coords + 4 * x), u, v);
