@@ -336,7 +336,34 @@ HWY_INLINE void PlaceRowOf(const Placement& at, const TextureRows& texture, cons
 #if HWY_TARGET != HWY_SCALAR
   const OnePixel px;
   const auto zero = hn::Zero(px);
-  for (x = 0; x < width; ++x, coords += 4, out += 4) {
+  x = 0;
+#if HWY_TARGET == HWY_AVX3 || HWY_TARGET == HWY_AVX2
+  // A register of floats holds several pixels: their samples are put side
+  // by side, and each pixel's alpha spread over its own four lanes.
+  const WideFloats dw;
+  const hn::Half<WideFloats> dh;
+  const auto wideZero = hn::Zero(dw);
+  for (; x + 4 <= width; x += 4, coords += 16, out += 16) {
+    for (int32_t i = 0; i < 4; ++i)
+      if (x + i < prefetched) hwy::Prefetch(sources[x + i + Ahead]);
+#if HWY_TARGET == HWY_AVX3
+    const hn::Half<decltype(dh)> dq;
+    const auto samples = hn::Combine(
+        dw, hn::Combine(dh, hn::LoadU(dq, sources[x + 3]), hn::LoadU(dq, sources[x + 2])),
+        hn::Combine(dh, hn::LoadU(dq, sources[x + 1]), hn::LoadU(dq, sources[x])));
+    const auto a = hn::Broadcast<3>(hn::LoadU(dw, coords));
+    hn::StoreU(hn::IfThenZeroElse(a == wideZero, hn::Mul(samples, a)), dw, out);
+#else
+    for (int32_t half = 0; half < 2; ++half) {
+      const auto samples = hn::Combine(dw, hn::LoadU(dh, sources[x + 2 * half + 1]),
+                                       hn::LoadU(dh, sources[x + 2 * half]));
+      const auto a = hn::Broadcast<3>(hn::LoadU(dw, coords + 8 * half));
+      hn::StoreU(hn::IfThenZeroElse(a == wideZero, hn::Mul(samples, a)), dw, out + 8 * half);
+    }
+#endif
+  }
+#endif
+  for (; x < width; ++x, coords += 4, out += 4) {
     if (x < prefetched) hwy::Prefetch(sources[x + Ahead]);
     const auto a = hn::Set(px, coords[ChanA]);
     hn::StoreU(hn::IfThenZeroElse(a == zero, hn::Mul(hn::LoadU(px, sources[x]), a)), px, out);
