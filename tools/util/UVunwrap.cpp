@@ -104,7 +104,8 @@ class UVunwrap : public ThreadedOperator {
   // The common layout (four channels, nothing else), a row at a time.
   static void UnwrapCommon(const Image* src, const Image* uv, Image* dst, const Options& options) {
     const int32_t w = src->Width(), h = src->Height();
-    UnwrapTarget result(dst->RowTable(1), w, h);
+    UnwrapTarget result(dst->RowTable(1), w, h,
+                        size_t(w) * size_t(h) * sizeof(FltPixel4) >= StreamingBytes);
     const UnwrapRows r{options.orientation, options.average, options.block, w, h,
                        src->RowTable(1),    &result};
     for (int32_t y = 0; y < h; ++y) UnwrapRow(r, uv->Group1(0, y), y);

@@ -82,17 +82,18 @@ inline bool LandingOf(const UVOrientation& orientation, float red, float green, 
 
 // The result of an unwrap of the common layout. Landing places near the
 // rows the UV pass is at go into a window of a few rows that stays in the
-// cache; a row leaves the window, with the places no write reached cleared,
-// in one sweep (past the cache for a large result), so that no line of the
-// result is read before it is written. A row reached far ahead of the window
-// is written in place instead, with a byte per pixel that says which pixels a
-// write reached, and a row the window has passed takes any later write in
-// place: the last write in scan order still wins.
+// cache; a row leaves the window with the places no write reached cleared,
+// and is written out whole (past the cache when `stream` is set, for a large
+// result), so that no line of the result is read before it is written. A row
+// reached far ahead of the window is written in place instead, with a byte
+// per pixel that says which pixels a write reached, and a row the window has
+// passed takes any later write in place: the last write in scan order still
+// wins.
 class UnwrapTarget {
  public:
   static constexpr int32_t WindowRows = 8;
 
-  UnwrapTarget(std::byte* const* rows, int32_t width, int32_t height);
+  UnwrapTarget(std::byte* const* rows, int32_t width, int32_t height, bool stream);
   UnwrapTarget(const UnwrapTarget&) = delete;
   UnwrapTarget& operator=(const UnwrapTarget&) = delete;
 
@@ -108,9 +109,27 @@ class UnwrapTarget {
   // complete after this.
   void Finish();
 
+  // The row that has left the window is written out a part at a time, in
+  // between the registers of the next UV row, so that its writes overlap
+  // the reads rather than stall them: the next part of at most `floats`
+  // floats, or false when no row is leaving. Past the cache when Streams().
+  bool NextLeaving(size_t floats, const float*& from, float*& to, size_t& count) {
+    if (leftFloats_ == 0) return false;
+    count = floats < leftFloats_ ? floats : leftFloats_;
+    from = leavingFrom_;
+    to = leavingTo_;
+    leavingFrom_ += count;
+    leavingTo_ += count;
+    leftFloats_ -= count;
+    if (leftFloats_ == 0) target_[size_t(leavingRow_)] = leavingRowStart_;
+    return true;
+  }
+  bool Streams() const { return stream_; }
+
  private:
   void Open(int32_t y);
   void Close(int32_t y);
+  void FinishLeaving();
 
   std::byte* const* out_;
   int32_t width_, height_;
@@ -121,6 +140,11 @@ class UnwrapTarget {
   std::vector<uint8_t> inWindow_;
   std::unique_ptr<float[]> window_;
   std::unique_ptr<uint8_t[]> windowMarks_, inPlaceMarks_, ignored_;
+  // The row leaving the window: what is left of it, and where it goes.
+  int32_t leavingRow_ = -1;
+  const float* leavingFrom_ = nullptr;
+  float *leavingTo_ = nullptr, *leavingRowStart_ = nullptr;
+  size_t leftFloats_ = 0;
 };
 
 // The unwrap of the common layout, a row of the UV pass at a time.

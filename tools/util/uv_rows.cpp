@@ -93,6 +93,25 @@ HWY_INLINE void Put(UnwrapTarget& out, int32_t xi, int32_t yi, const float* p, b
   if (pair) mark[1] = 1;
 }
 
+// Writes out the next part of the row leaving the unwrap's window, at most
+// `floats` floats.
+HWY_INLINE void WriteOutPart(UnwrapTarget& out, size_t floats) {
+  const float* from;
+  float* to;
+  size_t count;
+  if (!out.NextLeaving(floats, from, to, count)) return;
+#if HWY_TARGET == HWY_SCALAR
+  std::memcpy(to, from, count * sizeof(float));
+#else
+  const OnePixel px;
+  if (out.Streams()) {
+    for (size_t i = 0; i < count; i += 4) hn::Stream(hn::LoadU(px, from + i), px, to + i);
+  } else {
+    for (size_t i = 0; i < count; i += 4) hn::StoreU(hn::LoadU(px, from + i), px, to + i);
+  }
+#endif
+}
+
 // The landing places are worked a register at a time and the pixels written
 // there at once. The options are fixed for the whole row, and what the
 // writes could alias is read into locals first.
@@ -131,6 +150,7 @@ HWY_INLINE void UnwrapRowOf(const UnwrapRows& r, const float* coords, int32_t y)
   // The source row read for the first time: the one beneath when averaging.
   const float* newest = Average && rows.beneath ? rows.beneath : rows.here;
   for (; x + int32_t(n) <= width; x += int32_t(n)) {
+    WriteOutPart(out, 8 * n);
     for (size_t line = 0; line < 4 * n * sizeof(float); line += 64) {
       PrefetchAhead(coords + 4 * x, AheadBytes + line);
       PrefetchAhead(newest + 4 * x, AheadBytes + line);
@@ -413,24 +433,25 @@ void UnwrapRow(const UnwrapRows& r, const float* coords, int32_t y) {
   uvrows::Unwrap(r, coords, y);
 }
 
-UnwrapTarget::UnwrapTarget(std::byte* const* rows, int32_t width, int32_t height)
+UnwrapTarget::UnwrapTarget(std::byte* const* rows, int32_t width, int32_t height, bool stream)
     : out_(rows),
       width_(width),
       height_(height),
-      stream_(size_t(width) * size_t(height) * 4 * sizeof(float) >= kernels::StreamingBytes),
+      stream_(stream),
       target_(size_t(height), nullptr),
       marks_(size_t(height), nullptr),
       inWindow_(size_t(height), 0),
-      window_(new float[size_t(WindowRows) * 4 * size_t(width)]),
-      windowMarks_(new uint8_t[size_t(WindowRows) * size_t(width)]),
+      window_(new float[size_t(WindowRows + 1) * 4 * size_t(width)]),
+      windowMarks_(new uint8_t[size_t(WindowRows + 1) * size_t(width)]),
       ignored_(new uint8_t[size_t(width) + 1]) {
   for (int32_t y = 0; y < WindowRows && y < height; ++y) Open(y);
 }
 
-// Row y into the window, in the place the row WindowRows above it left.
+// Row y into the window, in the place of the row WindowRows + 1 above it:
+// one place more than the window's rows, for the row that is leaving.
 void UnwrapTarget::Open(int32_t y) {
   if (target_[size_t(y)]) return;  // written in place
-  const size_t slot = size_t(y % WindowRows);
+  const size_t slot = size_t(y % (WindowRows + 1));
   target_[size_t(y)] = window_.get() + slot * 4 * size_t(width_);
   marks_[size_t(y)] = windowMarks_.get() + slot * size_t(width_);
   inWindow_[size_t(y)] = 1;
@@ -440,6 +461,9 @@ void UnwrapTarget::Open(int32_t y) {
 // Row y done: the pixels no write reached cleared, the window's row written
 // out, and any later write to it made in place.
 void UnwrapTarget::Close(int32_t y) {
+  // The row that left before this one is out before its place is opened
+  // again.
+  FinishLeaving();
   float* row = target_[size_t(y)];
   const uint8_t* written = marks_[size_t(y)];
   const float zero[4] = {0.0f, 0.0f, 0.0f, 0.0f};
@@ -453,16 +477,26 @@ void UnwrapTarget::Close(int32_t y) {
   }
   for (; x < width_; ++x)
     if (!written[x]) std::memcpy(row + 4 * x, zero, sizeof zero);
-  if (inWindow_[size_t(y)]) {
-    float* to = reinterpret_cast<float*>(out_[y]);
-    kernels::CopyPixels(row, to, 4 * size_t(width_), stream_);
-    target_[size_t(y)] = to;
-    inWindow_[size_t(y)] = 0;
-  }
   marks_[size_t(y)] = ignored_.get();
+  if (!inWindow_[size_t(y)]) return;
+  inWindow_[size_t(y)] = 0;
+  leavingRow_ = y;
+  leavingFrom_ = row;
+  leavingTo_ = leavingRowStart_ = reinterpret_cast<float*>(out_[y]);
+  leftFloats_ = 4 * size_t(width_);
+  // A write to the leaving row waits for the rest of it to be written out.
+  target_[size_t(y)] = leftFloats_ ? nullptr : leavingRowStart_;
+}
+
+void UnwrapTarget::FinishLeaving() {
+  const float* from;
+  float* to;
+  size_t count;
+  if (NextLeaving(leftFloats_, from, to, count)) kernels::CopyPixels(from, to, count, stream_);
 }
 
 void UnwrapTarget::Reach(int32_t y) {
+  if (y == leavingRow_ && leftFloats_ > 0) return FinishLeaving();
   if (y < first_ + 2 * WindowRows) {
     // Near: the window moves on, a row at a time.
     while (y >= first_ + WindowRows) {
@@ -482,6 +516,7 @@ void UnwrapTarget::Finish() {
     Close(first_++);
     if (first_ + WindowRows - 1 < height_) Open(first_ + WindowRows - 1);
   }
+  FinishLeaving();
   if (stream_) kernels::FinishStreaming();
 }
 
