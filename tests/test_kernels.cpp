@@ -8,6 +8,7 @@
 #include <cstring>
 #include <functional>
 #include <limits>
+#include <optional>
 #include <random>
 #include <string>
 #include <vector>
@@ -17,6 +18,7 @@
 #include "tools/dof/rules.h"
 #include "tools/relight/rules.h"
 #include "tools/util/rules.h"
+#include "tools/util/uv.h"
 
 namespace {
 
@@ -333,10 +335,15 @@ TEST(Kernels, ConvolutionBlocksFollowTheRuleAtEveryLevel) {
   });
 }
 
-// A UV pass of 23 x 7 pixels, a width that leaves pixels past the last
-// group of four, whose coordinates cycle through `coords`.
-ImagePtr UVPassOf(const std::vector<float>& coords, const std::function<float(int, int)>& alpha) {
-  return MakeImage(23, 7, [&](int x, int y) {
+// A UV pass of 23 pixels across, a width that leaves pixels past the last
+// register, whose coordinates cycle through `coords`, or `place` where it
+// gives one.
+ImagePtr UVPassOf(int h, const std::vector<float>& coords,
+                  const std::function<float(int, int)>& alpha,
+                  const std::function<std::optional<RGBA>(int, int)>& place = {}) {
+  return MakeImage(23, h, [&](int x, int y) {
+    if (place)
+      if (const std::optional<RGBA> p = place(x, y)) return *p;
     return RGBA{coords[(x + 3 * y) % coords.size()], coords[(5 * x + y) % coords.size()], 0,
                 alpha(x, y)};
   });
@@ -349,15 +356,18 @@ struct Textures {
       : common(MakeImage(w, h, color)),
         withFurther(MakeImage(w, h, color, {"id"}, [](int x, int, int) { return float(x); })) {}
 
-  // The UV tool as it is set up gives the same bits with its rows of four
-  // pixels on the first as with its pixel-by-pixel walk of any layout on the
-  // second.
-  void ExpectRowsAsTheWalk(ToolHarness& tool, const std::string& what) const {
+  // The UV tool as it is set up gives the same bits with its rows of the
+  // common layout on the first as with its pixel-by-pixel walk of any layout
+  // on the second; the walk is returned.
+  ImagePtr ExpectRowsAsTheWalk(ToolHarness& tool, const std::string& what) const {
     ImagePtr rows = tool.Connect("Image", common.get()).Render();
     ImagePtr walk = tool.Connect("Image", withFurther.get()).Render();
-    for (int y = 0; y < rows->Height(); ++y)
-      EXPECT_EQ(
-          std::memcmp(rows->Group1(0, y), walk->Group1(0, y), rows->Width() * 4 * sizeof(float)), 0)
+    ExpectSameRows(*rows, *walk, what);
+    return walk;
+  }
+  static void ExpectSameRows(const Image& a, const Image& b, const std::string& what) {
+    for (int y = 0; y < a.Height(); ++y)
+      EXPECT_EQ(std::memcmp(a.Group1(0, y), b.Group1(0, y), a.Width() * 4 * sizeof(float)), 0)
           << what << ", row " << y;
   }
 };
@@ -365,13 +375,21 @@ struct Textures {
 // In every mode and orientation, on a pass that holds positions inside, on
 // and past every edge, past the fixed-point range, not a number, and pixels
 // off the surface; negative and infinite samples too: off the surface is +0,
-// not 0 times the sample.
+// not 0 times the sample. The pass's lower rows hold only positions at most
+// one repeat of the texture away, which the rows wrap a register at a time.
 TEST(Kernels, PositionerRowsGiveTheBitsOfThePixelWalkAtEveryLevel) {
   const float alphas[] = {1.0f, 0.5f, 0.0f, -2.0f, 1.0f, NaN, 1.0f};
-  ImagePtr pass =
-      UVPassOf({0.0f, 0.5f,  0.999f, 1.0f,  -0.005f, -0.015f, 0.25f, NaN,   400.0f, -400.0f, Inf,
-                -Inf, 0.73f, 1.5f,   -1.0f, 1e-30f,  0.333f,  2.01f, -0.5f, 0.1f,   0.9f},
-               [&](int x, int y) { return alphas[(x + y) % 7]; });
+  const std::vector<float> near = {0.0f, 0.5f,  0.999f, 1.0f, -0.005f, 0.25f, 0.73f,
+                                   0.6f, -0.3f, 0.333f, 0.1f, 0.9f,    1.01f};
+  ImagePtr pass = UVPassOf(
+      14, {0.0f, 0.5f,  0.999f, 1.0f,  -0.005f, -0.015f, 0.25f, NaN,   400.0f, -400.0f, Inf,
+           -Inf, 0.73f, 1.5f,   -1.0f, 1e-30f,  0.333f,  2.01f, -0.5f, 0.1f,   0.9f},
+      [&](int x, int y) { return alphas[(x + y) % 7]; },
+      [&](int x, int y) -> std::optional<RGBA> {
+        if (y < 7) return std::nullopt;
+        return RGBA{near[(x + 3 * y) % near.size()], near[(5 * x + y) % near.size()], 0,
+                    alphas[(x + y) % 7]};
+      });
   const Textures texture(13, 9, [](int x, int y) {
     return RGBA{float(x) - 6.0f, y == 8 ? Inf : float(y), 1.0f + x * y, 0.5f};
   });
@@ -388,19 +406,28 @@ TEST(Kernels, PositionerRowsGiveTheBitsOfThePixelWalkAtEveryLevel) {
   });
 }
 
-// With every option and orientation (the rows write without clearing first;
-// the places that no write reaches are cleared after), on a pass that holds
-// places inside, on and past every edge, not a number and infinities. Blue
-// mixes huge values of both signs with small ones, so that the sum of an
-// average depends on the order it is taken in.
+// With every option and orientation (the rows write without clearing first,
+// through a window of rows; the places that no write reaches are cleared
+// after). Every third row of the pass holds the pixels' own places, a row
+// down, in its first 16 pixels, so that whole registers land side by side;
+// the other places lie inside, on and past every edge, or are not a number or
+// infinite, and reach rows far ahead of the window and behind it. Blue mixes
+// huge values of both signs with small ones, so that the sum of an average
+// depends on the order it is taken in. The rows are also run by hand with the
+// window written out past the cache, as for a large result.
 TEST(Kernels, UnwrapperRowsGiveTheBitsOfThePixelWalkAtEveryLevel) {
-  ImagePtr pass =
-      UVPassOf({0.0f,  0.5f,  0.999f, 1.0f,  -0.3f,  1.7f,   0.25f, NaN,  -0.0f, Inf,  -Inf,
-                0.73f, 0.04f, 0.96f,  0.31f, 1e-30f, 0.333f, 0.1f,  0.9f, 0.62f, 0.48f},
-               [](int, int) { return 1.0f; });
-  const Textures source(23, 7, [](int x, int y) {
+  const int w = 23, h = 40;
+  ImagePtr pass = UVPassOf(
+      h, {0.0f,  0.5f,  0.999f, 1.0f,  -0.3f,  1.7f,   0.25f, NaN,  -0.0f, Inf,  -Inf,
+          0.73f, 0.04f, 0.96f,  0.31f, 1e-30f, 0.333f, 0.1f,  0.9f, 0.62f, 0.48f},
+      [](int, int) { return 1.0f; },
+      [&](int x, int y) -> std::optional<RGBA> {
+        if (y % 3 == 0 && x < 16) return RGBA{(x + 0.5f) / w, (y + 1.5f) / h, 0, 1};
+        return std::nullopt;
+      });
+  const Textures source(w, h, [](int x, int y) {
     const float blues[] = {1e30f, -1e30f, 0.25f, 3.0f, -1e30f};
-    return RGBA{0.1f * x - 0.7f * y, 1.0f / (1 + x + y), blues[(3 * x + 2 * y + x * y) % 5],
+    return RGBA{0.1f * x - 0.7f * y, 1.0f / (1 + x + y), blues[(3 * x + 2 * y + x * y + x * x) % 5],
                 0.5f + 0.01f * x};
   });
   const char* const options[] = {"Swap", "Flipx", "Flipy", "InterpolateSamples",
@@ -409,7 +436,20 @@ TEST(Kernels, UnwrapperRowsGiveTheBitsOfThePixelWalkAtEveryLevel) {
     for (int set = 0; set < 32; ++set) {
       ToolHarness tool(UVunwrapRecord);
       for (int i = 0; i < 5; ++i) tool.Set(options[i], (set >> i) & 1);
-      source.ExpectRowsAsTheWalk(tool.Connect("UV", pass.get()), "options " + std::to_string(set));
+      const std::string what = "options " + std::to_string(set);
+      ImagePtr walk = source.ExpectRowsAsTheWalk(tool.Connect("UV", pass.get()), what);
+      ImagePtr streamed(NewImage(w, h));
+      UnwrapTarget target(streamed->RowTable(1), w, h, true);
+      const UnwrapRows r{{(set & 1) != 0, (set & 2) != 0, (set & 4) != 0},
+                         (set & 8) != 0,
+                         (set & 16) != 0,
+                         w,
+                         h,
+                         source.common->RowTable(1),
+                         &target};
+      for (int y = 0; y < h; ++y) UnwrapRow(r, pass->Group1(0, y), y);
+      target.Finish();
+      Textures::ExpectSameRows(*streamed, *walk, what + ", streamed");
     }
   });
 }
