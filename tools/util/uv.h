@@ -83,12 +83,12 @@ inline bool LandingOf(const UVOrientation& orientation, float red, float green, 
 // The result of an unwrap of the common layout. Landing places near the
 // rows the UV pass is at go into a window of a few rows that stays in the
 // cache; a row leaves the window with the places no write reached cleared,
-// and is written out whole (past the cache when `stream` is set, for a large
-// result), so that no line of the result is read before it is written. A row
-// reached far ahead of the window is written in place instead, with a byte
-// per pixel that says which pixels a write reached, and a row the window has
-// passed takes any later write in place: the last write in scan order still
-// wins.
+// and is written out while the next UV row is read (past the cache when
+// `stream` is set, for a large result), so that no line of the result is
+// read before it is written. A row reached far ahead of the window is
+// written in place instead, with a byte per pixel that says which pixels a
+// write reached, and a row the window has passed takes any later write in
+// place: the last write in scan order still wins.
 class UnwrapTarget {
  public:
   static constexpr int32_t WindowRows = 8;
