@@ -97,6 +97,21 @@ HWY_INLINE V Greater(V a, V b) {
 #endif
 }
 
+// The lanes whose float is surely the one a rule narrows its double q0 to,
+// given q with |q - q0| <= margin |q|, 2^-52 <= margin <= 2^-3 (by default
+// 2^-48, about 16 units in the last place): both ends of q (1 -+ 2 margin),
+// rounded, lie either side of q0, and narrowing keeps the order of values,
+// so where both ends narrow to one float q0 and q do too. This holds across
+// the whole float range: subnormal, too large and infinite lanes pass only
+// where both ends agree. Not a number never passes. An exact zero passes, so
+// a fast form of a rule must give one exactly where the rule does, with its
+// sign.
+HWY_INLINE FloatMask NarrowsAsTheRule(DoubleVec q, double margin = 0x1p-48) {
+  const Doubles d;
+  return hn::Eq(Narrow(hn::Mul(q, hn::Set(d, 1 - 2 * margin))),
+                Narrow(hn::Mul(q, hn::Set(d, 1 + 2 * margin))));
+}
+
 #if HWY_TARGET == HWY_AVX3
 // At this level Step() pixels are 32 floats in two registers: one pick of
 // lanes from both sorts out the blues and greens, another the reds and
@@ -265,42 +280,6 @@ HWY_INLINE DoubleLanes EachLane(DoubleLanes d, Fn&& fn) {
   return hn::Load(Doubles(), lanes);
 }
 
-// The lanes of `v` that a double w of the same sign with |w - v| at most
-// `ulps` units in the last place of v (ulps < 2^27) may narrow to another
-// float than v narrows to: those within that many units of a point halfway
-// between two floats, and those where the float range gives no such margin
-// (2^-151 <= |v| < 2^-126, where floats are subnormal; 2^127 and more,
-// infinite, not a number). Below 2^-151 both narrow to a zero of their
-// sign. The halfway points of the normal range are the doubles whose 29 low
-// mantissa bits are 1 followed by 28 zeros; none lies within 2^27 units of
-// either end of a binade, so counting units in the bits of v alone is
-// exact.
-//
-// NarrowRisk gives these lanes as the sign bit of each lane (the other bits
-// say nothing), for tests that go on in vector registers: every bound is a
-// difference of numbers below 2^63 whose sign bit tells the order.
-HWY_INLINE hn::Vec<hn::RebindToSigned<Doubles>> NarrowRisk(DoubleVec v, uint64_t ulps) {
-  const hn::RebindToSigned<Doubles> di;
-  const auto magnitude = hn::And(hn::BitCast(di, v), hn::Set(di, INT64_MAX));
-  const auto fromStart = hn::Sub(hn::And(magnitude, hn::Set(di, (int64_t(1) << 29) - 1)),
-                                 hn::Set(di, (int64_t(1) << 28) - int64_t(ulps)));
-  // Negative unless 0 <= fromStart <= 2 ulps.
-  const auto far = hn::Or(fromStart, hn::Sub(hn::Set(di, 2 * int64_t(ulps)), fromStart));
-  const int64_t tiny = int64_t(1023 - 151) << 52, leastNormal = int64_t(1023 - 126) << 52,
-                large = int64_t(1023 + 127) << 52;
-  // Negative unless leastNormal <= magnitude < large.
-  const auto outside = hn::Or(hn::Sub(magnitude, hn::Set(di, leastNormal)),
-                              hn::Sub(hn::Set(di, large - 1), magnitude));
-  // Risk where not tiny and (near or outside): sign of
-  // ~(magnitude - tiny) & (~far | outside).
-  return hn::AndNot(hn::Sub(magnitude, hn::Set(di, tiny)), hn::Or(hn::Not(far), outside));
-}
-
-HWY_INLINE DoubleMask MayNarrowOtherwise(DoubleVec v, uint64_t ulps) {
-  const hn::RebindToSigned<Doubles> di;
-  return hn::RebindMask(Doubles(), hn::TestBit(NarrowRisk(v, ulps), hn::Set(di, INT64_MIN)));
-}
-
 // The register form of a rule's value where it may narrow to other floats
 // than the plain rule's: in the lanes whose sign bit `risky` sets. The row
 // walks work such a register's pixels out again by the plain rule
@@ -439,12 +418,10 @@ HWY_INLINE DoubleVec Exp2(DoubleVec y) {
 // - So |ln(p / c^e)| is at most e 2^-47.8 + 2^-41.9 + 2^-42.5; std::pow is
 //   allowed 1 ulp (2 eps), and finish rounds at most twice on either side:
 //   v = finish(p) and finish(std::pow(c, e)) differ in ratio by at most
-//   exp(e 2^-47.8 + 2^-41.2). Both have the same sign, and as
-//   |v| < 2^53 ulp(v) for a normal double, they lie within 37 e + 3700 ulps
-//   of v. The register is sure of v unless a lane lies within
-//   64 ceil(e) + 8192 ulps (PowExponent: more than 1.7 times that) of a
-//   point halfway between two floats or where the float range leaves no
-//   such margin (MayNarrowOtherwise).
+//   exp(e 2^-47.8 + 2^-41.2). Both have the same sign, so the rule's double
+//   lies within (e 2^-47.8 + 2^-41.1) |v| of v, and the lane is sure where
+//   NarrowsAsTheRule holds with a margin of ceil(e) 2^-47 + 2^-40
+//   (PowExponent: more than 1.7 times that).
 // - Where y < -999 (c = +0 among them: Log2 takes it for 2^-1023), y is off
 //   by at most 2^-25 and p = 2^-999 is at least c^e / (1 + 2^-24): the lane
 //   is sure of v only if v is below 2^-151, where both narrow to a zero of
@@ -474,7 +451,10 @@ HWY_INLINE Unsure<DoubleLanes> PowFromLogarithm(DoubleLanes c, DoubleLanes y, co
   const auto low = hn::BitCast(di, hn::Add(y.v, hn::Set(d, 999.0)));
   const auto magnitude = hn::And(hn::BitCast(di, v.v), hn::Set(di, INT64_MAX));
   const auto tiny = hn::Sub(magnitude, hn::Set(di, int64_t(1023 - 151) << 52));
-  return {v, hn::Or3(outsideC, hn::AndNot(tiny, low), NarrowRisk(v.v, e.ulps))};
+  const hn::RebindToSigned<Floats> fi;
+  const auto unsure = hn::PromoteTo(
+      di, hn::BitCast(fi, hn::VecFromMask(Floats(), hn::Not(NarrowsAsTheRule(v.v, e.margin)))));
+  return {v, hn::Or3(outsideC, hn::AndNot(tiny, low), unsure)};
 }
 
 template <class Finish>

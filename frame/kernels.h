@@ -56,6 +56,7 @@ void UseCpuOfEnvironment();
 // not fit in the cache anyway, and writing around it saves reading every
 // line of the result before it is overwritten.
 constexpr size_t StreamingBytes = size_t(8) << 20;
+inline bool StreamsPixels(size_t pixels) { return pixels * 4 * sizeof(float) >= StreamingBytes; }
 
 // Copies `floats` floats (a whole number of pixels of four) from `in` to
 // `out`, past the cache when `stream` is set; `out` starts 16-byte aligned.

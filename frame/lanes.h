@@ -6,7 +6,6 @@
 #pragma once
 
 #include <cmath>
-#include <cstdint>
 #include <limits>
 
 namespace kernels {
@@ -59,18 +58,18 @@ inline double EachLane(double d, Fn&& fn) {
 }
 
 // An exponent of PowThen, with what the register form needs of it worked
-// out once: whether it takes the fast power (1 <= e <= 2^16) and the margin
-// in units in the last place that the fast power's results keep from a
-// point halfway between two floats (frame/kernels-inl.h says why).
+// out once: whether it takes the fast power (1 <= e <= 2^16) and the
+// fast power's relative margin of error, for NarrowsAsTheRule
+// (frame/kernels-inl.h says why).
 struct PowExponent {
   explicit PowExponent(double e)
       : value(e),
         fast(e >= 1.0 && e <= 0x1p16),
-        ulps(fast ? 64 * static_cast<uint64_t>(std::ceil(e)) + 8192 : 0) {}
+        margin(fast ? std::ceil(e) * 0x1p-47 + 0x1p-40 : 0) {}
 
   double value;
   bool fast;
-  uint64_t ulps;
+  double margin;
 };
 
 // finish(c^e), with the standard library's power. The register form of the

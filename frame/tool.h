@@ -84,6 +84,7 @@ inline void ShowValue(Input* field, double value) {
 }
 
 using kernels::StreamingBytes;
+using kernels::StreamsPixels;
 
 // One row of the common layout, a block of pixels at a time: each pixel is
 // changed in a block on the stack, and the block is then written whole, past
@@ -114,7 +115,7 @@ void MapPixels(const Image* src, Image* dst, Change&& change) {
   const int32_t width = src->Width(), height = src->Height();
   if constexpr (std::is_invocable_v<Change&, FltPixel4&>) {
     if (src->FurtherCount() == dst->FurtherCount()) {
-      const bool stream = size_t(width) * size_t(height) * sizeof(FltPixel4) >= StreamingBytes;
+      const bool stream = kernels::StreamsPixels(size_t(width) * size_t(height));
       const size_t furtherBytes = size_t(width) * size_t(src->FurtherCount()) * sizeof(float);
       for (int32_t y = 0; y < height; ++y) {
         const float* in = src->Group1(0, y);
@@ -145,7 +146,7 @@ void MapPixels(const Image* src, Image* dst, Change&& change) {
 // results are written past the cache.
 inline void CopyPixels(const Image* src, Image* dst) {
   const int32_t width = src->Width(), height = src->Height();
-  const bool stream = size_t(width) * size_t(height) * sizeof(FltPixel4) >= StreamingBytes;
+  const bool stream = kernels::StreamsPixels(size_t(width) * size_t(height));
   const size_t furtherBytes = size_t(width) * size_t(src->FurtherCount()) * sizeof(float);
   for (int32_t y = 0; y < height; ++y) {
     kernels::CopyPixels(src->Group1(0, y), dst->Group1(0, y), 4 * size_t(width), stream);
@@ -165,13 +166,14 @@ inline void CopyFurtherRow(const Image* src, Image* dst, int32_t y) {
 
 // The render of the row-threaded tools: `result` becomes a new image made
 // like `like`, its rows are rendered by the tool's ProcessChunk (one chunk
-// per row, several at once), and it is set as the output. The rows write
-// blue, green, red and alpha; further channels they leave are cleared first.
+// per row, or `chunks` chunks of the tool's own shape, several at once), and
+// it is set as the output. The rows write blue, green, red and alpha;
+// further channels they leave are cleared first.
 enum class FurtherChannels { WrittenByRows, Cleared };
 inline void RenderRows(ThreadedOperator& tool, Request* req, Output* output, const Image* like,
-                       Image*& result, FurtherChannels further) {
+                       Image*& result, FurtherChannels further, int chunks = -1) {
   result = NewImage({{ImageLike, like}});
   if (further == FurtherChannels::Cleared && result->FurtherCount() > 0) result->Fill(0, 0, 0, 0);
-  tool.DoMultiProcess(req, like->Height());
+  tool.DoMultiProcess(req, chunks < 0 ? like->Height() : chunks);
   output->Set(req, result);
 }

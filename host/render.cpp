@@ -22,8 +22,9 @@ MissingImages::MissingImages(const std::string& tool, std::vector<std::string> i
     : std::runtime_error(MissingText(tool, inputs)), inputs_(std::move(inputs)) {}
 
 const Output* MainOutput(const Operator& tool) {
+  static const TextID main("Output");  // interned: compared as a pointer
   for (const auto& out : tool.Outputs())
-    if (out->ID() == "Output") return out.get();
+    if (out->ID() == main) return out.get();
   return tool.Outputs().empty() ? nullptr : tool.Outputs().front().get();
 }
 

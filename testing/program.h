@@ -38,6 +38,18 @@ constexpr bool Sanitized = false;
 
 using Args = std::vector<std::string>;
 
+// The arguments of `a`, then those of `b`.
+inline Args operator+(Args a, const Args& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
+// Whether `text` holds `part`; a failure shows the text.
+inline testing::AssertionResult Holds(const std::string& text, const std::string& part) {
+  if (text.find(part) != std::string::npos) return testing::AssertionSuccess();
+  return testing::AssertionFailure() << "\"" << part << "\" is not in:\n" << text;
+}
+
 struct ProgramRun {
   int status = -1;  // the exit status, or 128 + the signal that ended it
   std::string out, err;
@@ -122,9 +134,7 @@ inline ProgramRun RunProgram(const Args& args, const std::filesystem::path& scra
 #ifdef VEXLAN_BIN
 // A vexlan command line with the module of this build.
 inline Args Vexlan(const Args& args) {
-  Args all = {VEXLAN_BIN, "--plugin", VEXLAN_PLUGIN_PATH};
-  all.insert(all.end(), args.begin(), args.end());
-  return all;
+  return Args{VEXLAN_BIN, "--plugin", VEXLAN_PLUGIN_PATH} + args;
 }
 #endif
 
@@ -152,18 +162,11 @@ class ScratchFolder {
   std::filesystem::path path_;
 };
 
-// Plain float pixels with named channels, as written to or read from a file.
+// Plain float pixels with named channels, to be written to a file.
 struct Picture {
   int width = 0, height = 0;
   std::vector<std::string> channels;
   std::vector<float> pixels;
-
-  float At(int x, int y, const std::string& name) const {
-    for (size_t c = 0; c < channels.size(); ++c)
-      if (channels[c] == name) return pixels[(size_t(y) * width + x) * channels.size() + c];
-    ADD_FAILURE() << "no channel " << name;
-    return 0;
-  }
 };
 
 // A w x h RGBA picture of values in 0 .. 1 that repeat every `period`.
@@ -185,18 +188,33 @@ inline void WriteExr(const std::filesystem::path& path, const Picture& pic) {
   ASSERT_TRUE(out->close());
 }
 
-inline Picture ReadPicture(const std::filesystem::path& path) {
-  Picture pic;
-  auto in = OIIO::ImageInput::open(path.string());
-  if (!in) {
-    ADD_FAILURE() << "cannot open " << path << ": " << OIIO::geterror();
-    return pic;
+// What an image file holds, read back as floats: every part's header and
+// pixels.
+struct Written {
+  std::vector<OIIO::ImageSpec> specs;
+  std::vector<std::vector<float>> pixels;
+
+  explicit Written(const std::filesystem::path& path) {
+    auto in = OIIO::ImageInput::open(path.string());
+    if (!in) ADD_FAILURE() << "cannot open " << path << ": " << OIIO::geterror();
+    for (int s = 0; in && in->seek_subimage(s, 0); ++s) {
+      specs.push_back(in->spec());
+      pixels.emplace_back(in->spec().image_pixels() * in->spec().nchannels);
+      EXPECT_TRUE(in->read_image(s, 0, 0, in->spec().nchannels, OIIO::TypeDesc::FLOAT,
+                                 pixels.back().data()));
+    }
   }
-  const OIIO::ImageSpec& spec = in->spec();
-  pic.width = spec.width;
-  pic.height = spec.height;
-  pic.channels = spec.channelnames;
-  pic.pixels.resize(size_t(spec.width) * spec.height * spec.nchannels);
-  EXPECT_TRUE(in->read_image(0, 0, 0, spec.nchannels, OIIO::TypeDesc::FLOAT, pic.pixels.data()));
-  return pic;
-}
+  const OIIO::ImageSpec& Spec(int part = 0) const { return specs.at(part); }
+  // The channel at an absolute pixel of the part's data window.
+  float At(int64_t x, int64_t y, const std::string& channel, int part = 0) const {
+    const OIIO::ImageSpec& s = Spec(part);
+    const auto c = std::find(s.channelnames.begin(), s.channelnames.end(), channel);
+    if (c == s.channelnames.end() || x < s.x || y < s.y || x >= s.x + s.width ||
+        y >= s.y + s.height) {
+      ADD_FAILURE() << "no " << channel << " at " << x << ", " << y;
+      return NAN;
+    }
+    return pixels[part][size_t(((y - s.y) * s.width + (x - s.x)) * s.nchannels +
+                               (c - s.channelnames.begin()))];
+  }
+};

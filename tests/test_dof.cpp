@@ -6,7 +6,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
-#include <random>
+#include <optional>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -15,25 +15,6 @@
 #include "tools/dof/blur_support.h"
 
 namespace {
-
-TEST(ZDevider, DefaultLeavesEveryChannelAsItWas) {
-  ImagePtr src = MakeImage(
-      3, 2,
-      [](int x, int y) {
-        return RGBA{x + 0.5f, -y * 1.5f, 7.25f, 0.3f};
-      },
-      {"Z", "id"}, [](int x, int y, int c) { return float(x * 10 + y + c * 100); });
-  ToolHarness tool(ZDeviderRecord);
-  ImagePtr out = tool.Connect("Input", src.get()).Render();
-  ASSERT_TRUE(out);
-  ASSERT_EQ(out->FurtherCount(), 2);
-  for (int y = 0; y < 2; ++y)
-    for (int x = 0; x < 3; ++x) {
-      EXPECT_EQ(PixelAt(out.get(), x, y), PixelAt(src.get(), x, y));
-      EXPECT_EQ(FurtherAt(out.get(), x, y, 0), float(x * 10 + y));
-      EXPECT_EQ(FurtherAt(out.get(), x, y, 1), float(x * 10 + y + 100));
-    }
-}
 
 TEST(ZDevider, EmptyImagesStayEmpty) {
   ToolHarness tool(ZDeviderRecord);
@@ -46,12 +27,15 @@ TEST(ZDevider, EmptyImagesStayEmpty) {
   }
 }
 
-TEST(ZDevider, DividesColourInDoublePrecisionAndKeepsAlpha) {
+// Each case on five pixels (a block of four and one on its own), in the
+// common layout and with further channels, which come through as they were.
+TEST(ZDevider, DividesColourInDoublePrecisionAndKeepsAlphaAndFurtherChannels) {
   constexpr float Inf = std::numeric_limits<float>::infinity();
   const struct {
-    double zmax;
+    std::optional<double> zmax;  // none: the default, 1
     RGBA in, want;
   } cases[] = {
+      {std::nullopt, {0.5f, -1.5f, 7.25f, 0.3f}, {0.5f, -1.5f, 7.25f, 0.3f}},
       {2, {0.8f, 0.4f, 2.0f, 0.5f}, {0.4f, 0.2f, 1.0f, 0.5f}},
       // 1.3f / 0.1 is 12.9999995 in double, 13 as a float; a float division
       // by 0.1f would give 12.999999 (and 98.999992 for 9.9f).
@@ -59,15 +43,23 @@ TEST(ZDevider, DividesColourInDoublePrecisionAndKeepsAlpha) {
       {0, {2, -2, 0, 1}, {Inf, -Inf, NAN, 1}},
       {-1, {2, -2, 0, 1}, {-2, 2, -0.0f, 1}},
   };
-  for (const auto& c : cases) {
-    // Five pixels: a block of four and one on its own.
-    ImagePtr src = ConstantImage(5, 1, c.in);
-    ToolHarness tool(ZDeviderRecord);
-    ImagePtr out = tool.Set("Zmax", c.zmax).Connect("Input", src.get()).Render();
-    for (int x : {0, 4})
-      EXPECT_TRUE(SameValues(PixelAt(out.get(), x, 0), c.want))
-          << "Zmax " << c.zmax << ", pixel " << x << ": " << PixelAt(out.get(), x, 0);
-  }
+  for (const auto& c : cases)
+    for (const std::vector<std::string>& further : {std::vector<std::string>{}, {"Z", "id"}}) {
+      ImagePtr src = MakeImage(
+          5, 1, [&](int, int) { return c.in; }, further,
+          [](int x, int, int ch) { return float(x * 10 + ch * 100); });
+      ToolHarness tool(ZDeviderRecord);
+      if (c.zmax) tool.Set("Zmax", *c.zmax);
+      ImagePtr out = tool.Connect("Input", src.get()).Render();
+      ASSERT_EQ(out->FurtherNames(), further);
+      for (int x = 0; x < 5; ++x) {
+        EXPECT_TRUE(SameValues(PixelAt(out.get(), x, 0), c.want))
+            << "Zmax " << c.zmax.value_or(1) << ", " << further.size() << " further, pixel " << x
+            << ": " << PixelAt(out.get(), x, 0);
+        for (int ch = 0; ch < int(further.size()); ++ch)
+          EXPECT_EQ(FurtherAt(out.get(), x, 0, ch), float(x * 10 + ch * 100));
+      }
+    }
 }
 
 // --- Camera calculator and Z depth remapper ---------------------------------
@@ -137,12 +129,8 @@ TEST(CameraTools, DegenerateCamerasWriteIeeeValuesAsTheyCome) {
 }
 
 TEST(CameraTools, PassAlphaAndFurtherChannelsThroughAndNeedAnImage) {
-  ImagePtr src = MakeImage(
-      3, 2,
-      [](int x, int y) {
-        return RGBA{x - 1.5f, y * 40.0f, -0.0f, 0.25f * x};
-      },
-      {"Z"}, [](int x, int y, int) { return float(x * 7 - y); });
+  auto color = [](int x, int y) { return RGBA{x - 1.5f, y * 40.0f, -0.0f, 0.25f * x}; };
+  ImagePtr src = MakeImage(3, 2, color, {"Z"}, [](int x, int y, int) { return float(x * 7 - y); });
   for (const ToolRecord* rec : CameraTools) {
     ToolHarness tool(*rec);
     EXPECT_THROW(tool.Render(), MissingImages);
@@ -430,17 +418,11 @@ ImagePtr EveryZone(int w, int h) {
   });
 }
 
-TEST(DirtyDof, SameBytesOnOneOrEightThreads) {
+TEST(DirtyDof, SameBytesOnOneOrEightThreadsAndWhateverTheBleedThreshold) {
   ImagePtr src = ThreadsSource(96, 64), z = EveryZone(96, 64);
   ToolHarness dof(DirtyDofRecord);
   dof.Connect("Image", src.get()).Connect("Zdepth", z.get());
   EXPECT_TRUE(SameBytesOnOneOrManyThreads(dof));
-}
-
-TEST(DirtyDof, TheBleedThresholdChangesNothing) {
-  ImagePtr src = ThreadsSource(96, 64), z = EveryZone(96, 64);
-  ToolHarness dof(DirtyDofRecord);
-  dof.Connect("Image", src.get()).Connect("Zdepth", z.get());
   ImagePtr first = dof.Render();
   for (double bleed : {0.5, 100.0})
     EXPECT_TRUE(SameBytes(first.get(), dof.Set("BleedThreshold", bleed).Render().get())) << bleed;

@@ -24,11 +24,6 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-testing::AssertionResult Holds(const std::string& text, const std::string& part) {
-  if (text.find(part) != std::string::npos) return testing::AssertionSuccess();
-  return testing::AssertionFailure() << "\"" << part << "\" is not in:\n" << text;
-}
-
 // The value after `key` on the script's line that starts with it.
 std::string ScriptValue(const std::string& script, const std::string& key) {
   for (const std::string& line : Lines(script))
@@ -62,16 +57,23 @@ void WriteScript(const fs::path& path, const std::string& body) {
 
 // The program on PATH, or in the system folders root has there; "" if none.
 std::string Which(const std::string& name) {
-  std::string path = std::getenv("PATH") ? std::getenv("PATH") : "";
-  path += ":/usr/sbin:/sbin:/usr/bin:/bin";
-  for (size_t begin = 0; begin <= path.size();) {
-    size_t end = path.find(':', begin);
-    if (end == std::string::npos) end = path.size();
-    const fs::path candidate = fs::path(path.substr(begin, end - begin)) / name;
-    if (end > begin && access(candidate.c_str(), X_OK) == 0) return candidate.string();
-    begin = end + 1;
-  }
+  std::istringstream path(std::string(std::getenv("PATH") ? std::getenv("PATH") : "") +
+                          ":/usr/sbin:/sbin:/usr/bin:/bin");
+  for (std::string folder; std::getline(path, folder, ':');)
+    if (!folder.empty() && access((folder + "/" + name).c_str(), X_OK) == 0)
+      return folder + "/" + name;
   return "";
+}
+
+// The processes running now, and the text of a file of each one's folder
+// in /proc; a process that ends while the list is read has an empty text.
+std::vector<std::pair<pid_t, std::string>> Processes(const char* file) {
+  std::vector<std::pair<pid_t, std::string>> found;
+  for (const auto& entry : fs::directory_iterator("/proc"))
+    if (const std::string name = entry.path().filename();
+        name.find_first_not_of("0123456789") == std::string::npos)
+      found.push_back({std::stoi(name), FileText(entry.path() / file)});
+  return found;
 }
 
 // A sequence, its folders and the farm command line that renders it.
@@ -86,14 +88,10 @@ class FarmTest : public testing::Test {
     for (const char* folder : {"in", "out", "ref"}) fs::create_directory(Path(folder));
   }
   Args Farm(const std::string& frames, const Args& extra = {}) const {
-    Args args = {"farm",      "ZRemapper",
-                 "--input",   "Input=" + Input(),
-                 "--set",     "PlaneOfFocus=0.5",
-                 "--output",  Path("out/oof.####.exr"),
-                 "--frames",  frames,
-                 "--log-dir", Path("farm logs #1")};
-    args.insert(args.end(), extra.begin(), extra.end());
-    return Vexlan(args);
+    return Vexlan(Args{"farm", "ZRemapper", "--input", "Input=" + Input(), "--set",
+                       "PlaneOfFocus=0.5", "--output", Path("out/oof.####.exr"), "--frames", frames,
+                       "--log-dir", Path("farm logs #1")} +
+                  extra);
   }
   // The same frames rendered by one local vexlan render.
   void RenderReference(const std::string& frames) const {
@@ -230,11 +228,10 @@ TEST_F(FarmTest, MemoryFollowsTheFirstFramesImagesAndTheFramesInFlight) {
   WriteFrames(Input(), 1, 2);
   WriteFrames(Path("in/big.####.exr"), 1, 2, 600, 400);
   auto mem = [&](const std::string& input, const Args& extra) {
-    Args args = {"farm",           "ZRemapper", "--input",
-                 "Input=" + input, "--output",  Path("out/m.####.exr"),
-                 "--frames",       "1-2",       "--dry-run"};
-    args.insert(args.end(), extra.begin(), extra.end());
-    const ProgramRun run = Run(Vexlan(args));
+    const ProgramRun run =
+        Run(Vexlan(Args{"farm", "ZRemapper", "--input", "Input=" + input, "--output",
+                        Path("out/m.####.exr"), "--frames", "1-2", "--dry-run"} +
+                   extra));
     EXPECT_EQ(run.status, 0) << run.err;
     return std::stoll(ScriptValue(run.out, "#SBATCH --mem="));
   };
@@ -444,18 +441,12 @@ class SlurmCluster {
   // The processes whose parent is this program.
   static std::vector<pid_t> Children() {
     std::vector<pid_t> children;
-    for (const auto& entry : fs::directory_iterator("/proc")) {
-      const std::string name = entry.path().filename();
-      if (name.find_first_not_of("0123456789") != std::string::npos) continue;
-      // A process may end while the list is read: its stat is then empty.
-      const std::string text = FileText(entry.path() / "stat");
-      const size_t nameEnd = text.rfind(')');
-      if (nameEnd == std::string::npos) continue;
-      std::istringstream stat(text.substr(nameEnd + 1));
+    for (const auto& [pid, stat] : Processes("stat")) {
+      const size_t nameEnd = stat.rfind(')');
+      std::istringstream fields(nameEnd == std::string::npos ? "" : stat.substr(nameEnd + 1));
       std::string state;
       pid_t parent = 0;
-      stat >> state >> parent;
-      if (parent == getpid()) children.push_back(std::stoi(name));
+      if (fields >> state >> parent && parent == getpid()) children.push_back(pid);
     }
     return children;
   }
@@ -468,13 +459,10 @@ class SlurmCluster {
 // The process of a running `vexlan render` whose arguments hold all the
 // parts; 0 when there is none.
 pid_t RenderProcess(const std::vector<std::string>& parts) {
-  for (const auto& entry : fs::directory_iterator("/proc")) {
-    const std::string name = entry.path().filename();
-    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
-    const std::string line = FileText(entry.path() / "cmdline");
+  for (const auto& [pid, line] : Processes("cmdline")) {
     bool all = line.find(std::string("\0render\0", 8)) != std::string::npos;
     for (const std::string& part : parts) all = all && line.find(part) != std::string::npos;
-    if (all) return std::stoi(name);
+    if (all) return pid;
   }
   return 0;
 }

@@ -145,15 +145,19 @@ TEST(Selection, RefusalsListOnlyNamesThatSelectAsWritten) {
   }
 }
 
-// An EXR file part: its windows, channels, type and header, and the value
-// of every channel at an absolute pixel.
+constexpr auto Half = OIIO::TypeDesc::HALF, Float = OIIO::TypeDesc::FLOAT;
+using Values = std::function<float(int64_t x, int64_t y, int c)>;
+const std::vector<std::string> RgbaNames = {"R", "G", "B", "A"};
+
+// An EXR file part: its windows, channels, the value of every channel at an
+// absolute pixel, its type and header.
 struct Part {
   std::string name;
   Rect display, data;
   std::vector<std::string> channels;
-  OIIO::TypeDesc type = OIIO::TypeDesc::HALF;
-  std::function<float(int64_t x, int64_t y, int c)> value;
-  std::function<void(OIIO::ImageSpec&)> header = [](OIIO::ImageSpec&) {};
+  Values value;
+  OIIO::TypeDesc type = Half;
+  std::function<void(OIIO::ImageSpec&)> header = nullptr;
   int tile = 0;  // tile size; 0 for scanlines
 };
 
@@ -186,46 +190,14 @@ void WriteParts(const std::string& path, const std::vector<Part>& parts) {
   ASSERT_TRUE(out->close());
 }
 
-// What a file holds, read back: every part's spec and pixels.
-struct Written {
-  std::vector<OIIO::ImageSpec> specs;
-  std::vector<std::vector<float>> pixels;
-
-  const OIIO::ImageSpec& Spec(int part = 0) const { return specs.at(part); }
-  Rect Data(int part = 0) const {
-    return {Spec(part).x, Spec(part).y, Spec(part).width, Spec(part).height};
-  }
-  Rect Display(int part = 0) const {
-    return {Spec(part).full_x, Spec(part).full_y, Spec(part).full_width, Spec(part).full_height};
-  }
-  // The channel at an absolute pixel of the part's data window.
-  float At(int64_t x, int64_t y, const std::string& channel, int part = 0) const {
-    const OIIO::ImageSpec& s = Spec(part);
-    const auto c = std::find(s.channelnames.begin(), s.channelnames.end(), channel);
-    if (c == s.channelnames.end() || x < s.x || y < s.y || x >= s.x + s.width ||
-        y >= s.y + s.height) {
-      ADD_FAILURE() << "no " << channel << " at " << x << ", " << y;
-      return NAN;
-    }
-    return pixels[part][size_t(((y - s.y) * s.width + (x - s.x)) * s.nchannels +
-                               (c - s.channelnames.begin()))];
-  }
-};
-
-Written ReadWritten(const std::string& path) {
-  Written w;
-  auto in = OIIO::ImageInput::open(path);
-  if (!in) {
-    ADD_FAILURE() << "cannot open " << path;
-    return w;
-  }
-  for (int s = 0; in->seek_subimage(s, 0); ++s) {
-    w.specs.push_back(in->spec());
-    w.pixels.emplace_back(in->spec().image_pixels() * in->spec().nchannels);
-    EXPECT_TRUE(in->read_image(s, 0, 0, in->spec().nchannels, OIIO::TypeDesc::FLOAT,
-                               w.pixels.back().data()));
-  }
-  return w;
+// A part's data and display windows.
+Rect Data(const Written& w, int part = 0) {
+  const OIIO::ImageSpec& s = w.Spec(part);
+  return {s.x, s.y, s.width, s.height};
+}
+Rect Display(const Written& w, int part = 0) {
+  const OIIO::ImageSpec& s = w.Spec(part);
+  return {s.full_x, s.full_y, s.full_width, s.full_height};
 }
 
 // Values that tell every pixel and channel apart and stay exact in half.
@@ -234,14 +206,22 @@ float Ramp(int64_t x, int64_t y, int c) { return float(x + 2 * y) + 0.25f * floa
 class Files : public testing::Test {
  protected:
   std::string Path(const std::string& name) const { return scratch_ / name; }
+  // Runs the vexlan commands at once; each must succeed.
   void Run(const std::vector<Args>& commands) {
     std::vector<Args> full;
     for (const Args& args : commands) full.push_back(Vexlan(args));
-    runs_ = RunPrograms(full, scratch_.Path());
-    for (size_t i = 0; i < runs_.size(); ++i)
-      ASSERT_EQ(runs_[i].status, 0) << i << ": " << runs_[i].err;
+    const std::vector<ProgramRun> runs = RunPrograms(full, scratch_.Path());
+    for (size_t i = 0; i < runs.size(); ++i)
+      ASSERT_EQ(runs[i].status, 0) << i << ": " << runs[i].err;
   }
-  std::vector<ProgramRun> runs_;
+  // ZDevider from the scratch folder's `in` to its `out`.
+  Args Divide(const std::string& in, const std::string& out, Args extra = {},
+              const std::string& zmax = "2") const {
+    Args args = {"render", "ZDevider",     "--input",  "Input=" + Path(in),
+                 "--set",  "Zmax=" + zmax, "--output", Path(out)};
+    args.insert(args.end(), extra.begin(), extra.end());
+    return args;
+  }
   ScratchFolder scratch_{"vexlan-files"};
 };
 
@@ -256,40 +236,27 @@ TEST_F(Files, PixelsKeepTheirPlaceTypeAndHeaderThroughAPointwiseTool) {
   // Overscan on every side of a display window at a negative origin; data
   // wholly outside a display window at a positive one; tiles and MIP levels;
   // a luminance file in float.
-  WriteParts(Path("overscan.exr"), {{"",
-                                     {-4, -3, 10, 8},
-                                     {-6, -5, 14, 12},
-                                     {"R", "G", "B", "A", "Z"},
-                                     OIIO::TypeDesc::HALF,
-                                     Ramp,
-                                     header}});
-  WriteParts(Path("outside.exr"),
-             {{"", {1, 1, 8, 8}, {12, 2, 3, 3}, {"R", "G", "B"}, OIIO::TypeDesc::HALF, Ramp}});
   WriteParts(
-      Path("tiled.exr"),
-      {{"", {0, 0, 9, 7}, {0, 0, 9, 7}, {"R", "G", "B", "A"}, OIIO::TypeDesc::HALF, Ramp, {}, 4}});
+      Path("overscan.exr"),
+      {{"", {-4, -3, 10, 8}, {-6, -5, 14, 12}, {"R", "G", "B", "A", "Z"}, Ramp, Half, header}});
+  WriteParts(Path("outside.exr"), {{"", {1, 1, 8, 8}, {12, 2, 3, 3}, {"R", "G", "B"}, Ramp}});
+  WriteParts(Path("tiled.exr"),
+             {{"", {0, 0, 9, 7}, {0, 0, 9, 7}, RgbaNames, Ramp, Half, nullptr, 4}});
   // MIP levels as the image library's own tool makes them for textures.
   ASSERT_EQ(std::system(("oiiotool " + Path("tiled.exr") + " -otex " + Path("mip.exr")).c_str()),
             0);
-  WriteParts(Path("luma.exr"),
-             {{"", {0, 0, 5, 4}, {1, 1, 3, 2}, {"Y"}, OIIO::TypeDesc::FLOAT, Ramp}});
-  auto divide = [&](const std::string& in, const std::string& out, Args extra = {}) {
-    Args args = {"render", "ZDevider", "--input",  "Input=" + Path(in),
-                 "--set",  "Zmax=2",   "--output", Path(out)};
-    args.insert(args.end(), extra.begin(), extra.end());
-    return args;
-  };
-  Run({divide("overscan.exr", "overscan-out.exr"), divide("outside.exr", "outside-out.exr"),
-       divide("tiled.exr", "tiled-out.exr"), divide("mip.exr", "mip-out.exr"),
-       divide("luma.exr", "luma-out.exr"),
-       divide("overscan.exr", "full.exr",
+  WriteParts(Path("luma.exr"), {{"", {0, 0, 5, 4}, {1, 1, 3, 2}, {"Y"}, Ramp, Float}});
+  Run({Divide("overscan.exr", "overscan-out.exr"), Divide("outside.exr", "outside-out.exr"),
+       Divide("tiled.exr", "tiled-out.exr"), Divide("mip.exr", "mip-out.exr"),
+       Divide("luma.exr", "luma-out.exr"),
+       Divide("overscan.exr", "full.exr",
               {"--full-frame", "--format", "float", "--compression", "zip"}),
-       divide("overscan.exr:Z", "z.exr"), divide("overscan.exr", "dof.exr:dof"),
-       divide("overscan.exr:Z", "carried.exr:depth.Z", {"--carry"})});
+       Divide("overscan.exr:Z", "z.exr"), Divide("overscan.exr", "dof.exr:dof"),
+       Divide("overscan.exr:Z", "carried.exr:depth.Z", {"--carry"})});
 
-  const Written overscan = ReadWritten(Path("overscan-out.exr"));
-  EXPECT_EQ(overscan.Display(), (Rect{-4, -3, 10, 8}));
-  EXPECT_EQ(overscan.Data(), (Rect{-6, -5, 14, 12}));
+  const Written overscan(Path("overscan-out.exr"));
+  EXPECT_EQ(Display(overscan), (Rect{-4, -3, 10, 8}));
+  EXPECT_EQ(Data(overscan), (Rect{-6, -5, 14, 12}));
   EXPECT_EQ(overscan.Spec().channelnames, (std::vector<std::string>{"R", "G", "B", "A", "Z"}));
   EXPECT_EQ(overscan.Spec().format, OIIO::TypeDesc::HALF);
   EXPECT_EQ(overscan.Spec().get_string_attribute("compression"), "piz");
@@ -306,89 +273,72 @@ TEST_F(Files, PixelsKeepTheirPlaceTypeAndHeaderThroughAPointwiseTool) {
       EXPECT_EQ(overscan.At(x, y, "Z"), Ramp(x, y, 4));  // carried as it was
     }
 
-  const Written outside = ReadWritten(Path("outside-out.exr"));
-  EXPECT_EQ(outside.Display(), (Rect{1, 1, 8, 8}));
-  EXPECT_EQ(outside.Data(), (Rect{12, 2, 3, 3}));
+  const Written outside(Path("outside-out.exr"));
+  EXPECT_EQ(Display(outside), (Rect{1, 1, 8, 8}));
+  EXPECT_EQ(Data(outside), (Rect{12, 2, 3, 3}));
   EXPECT_EQ(outside.At(14, 4, "B"), Ramp(14, 4, 2) / 2);
   EXPECT_EQ(outside.At(14, 4, "A"), 1.0f);
 
-  const Written tiled = ReadWritten(Path("tiled-out.exr"));
-  EXPECT_EQ(tiled.Data(), (Rect{0, 0, 9, 7}));
+  const Written tiled(Path("tiled-out.exr"));
+  EXPECT_EQ(Data(tiled), (Rect{0, 0, 9, 7}));
   EXPECT_EQ(tiled.At(8, 6, "G"), Ramp(8, 6, 1) / 2);
-  const Written mip = ReadWritten(Path("mip-out.exr"));
+  const Written mip(Path("mip-out.exr"));
   EXPECT_EQ(mip.specs.size(), 1u);
   EXPECT_EQ(mip.At(8, 6, "G"), Ramp(8, 6, 1) / 2);
 
   // A single channel goes back under its own name, in its own type.
-  const Written luma = ReadWritten(Path("luma-out.exr"));
+  const Written luma(Path("luma-out.exr"));
   EXPECT_EQ(luma.Spec().channelnames, std::vector<std::string>{"Y"});
   EXPECT_EQ(luma.Spec().format, OIIO::TypeDesc::FLOAT);
-  EXPECT_EQ(luma.Data(), (Rect{1, 1, 3, 2}));
+  EXPECT_EQ(Data(luma), (Rect{1, 1, 3, 2}));
   EXPECT_EQ(luma.At(3, 2, "Y"), Ramp(3, 2, 0) / 2);
 
-  const Written full = ReadWritten(Path("full.exr"));
-  EXPECT_EQ(full.Data(), (Rect{-6, -5, 14, 12}));  // the display window lies inside
+  const Written full(Path("full.exr"));
+  EXPECT_EQ(Data(full), (Rect{-6, -5, 14, 12}));  // the display window lies inside
   EXPECT_EQ(full.Spec().format, OIIO::TypeDesc::FLOAT);
   EXPECT_EQ(full.Spec().get_string_attribute("compression"), "zip");
 
-  const Written z = ReadWritten(Path("z.exr"));
+  const Written z(Path("z.exr"));
   EXPECT_EQ(z.Spec().channelnames, std::vector<std::string>{"Z"});
   EXPECT_EQ(z.At(-6, 6, "Z"), Ramp(-6, 6, 4) / 2);
 
-  const Written dof = ReadWritten(Path("dof.exr"));
+  const Written dof(Path("dof.exr"));
   EXPECT_EQ(std::set<std::string>(dof.Spec().channelnames.begin(), dof.Spec().channelnames.end()),
             (std::set<std::string>{"dof.R", "dof.G", "dof.B", "dof.A", "Z"}));
   EXPECT_EQ(dof.At(0, 0, "dof.G"), Ramp(0, 0, 1) / 2);
 
   // With --carry, the beauty comes along beside the result's own channel.
-  const Written carried = ReadWritten(Path("carried.exr"));
+  const Written carried(Path("carried.exr"));
   EXPECT_EQ(carried.At(2, 1, "depth.Z"), Ramp(2, 1, 4) / 2);
   EXPECT_EQ(carried.At(2, 1, "Z"), Ramp(2, 1, 4));
   EXPECT_EQ(carried.At(2, 1, "R"), Ramp(2, 1, 0));
 }
 
 TEST_F(Files, ViewsAndPartsComeBackAsTheyWent) {
-  WriteParts(Path("views.exr"),
-             {{"",
-               {0, 0, 4, 3},
-               {0, 0, 4, 3},
-               {"left.R", "left.G", "left.B", "left.A", "left.Z", "right.R", "right.G", "right.B"},
-               OIIO::TypeDesc::HALF,
-               Ramp,
-               [](OIIO::ImageSpec& spec) {
-                 const OIIO::ustring names[] = {OIIO::ustring("left"), OIIO::ustring("right")};
-                 spec.attribute("multiView", OIIO::TypeDesc(OIIO::TypeDesc::STRING, 2), names);
-               }}});
+  auto views = [](OIIO::ImageSpec& spec) {
+    const OIIO::ustring names[] = {OIIO::ustring("left"), OIIO::ustring("right")};
+    spec.attribute("multiView", OIIO::TypeDesc(OIIO::TypeDesc::STRING, 2), names);
+  };
+  const std::vector<std::string> eyes = {"left.R", "left.G",  "left.B",  "left.A",
+                                         "left.Z", "right.R", "right.G", "right.B"};
+  WriteParts(Path("views.exr"), {{"", {0, 0, 4, 3}, {0, 0, 4, 3}, eyes, Ramp, Half, views}});
   // Parts with their own data windows, and names with dots and underscores.
   const Rect display{0, 0, 8, 6};
-  WriteParts(
-      Path("parts.exr"),
-      {{"rgba_left", display, {1, 1, 6, 4}, {"R", "G", "B", "A"}, OIIO::TypeDesc::HALF, Ramp},
-       {"forward.mv_left",
-        display,
-        {0, 0, 8, 6},
-        {"forward.u", "forward.v"},
-        OIIO::TypeDesc::FLOAT,
-        [](int64_t x, int64_t, int c) { return c ? 0.0f : float(x); }},
-       {"forward.mv_right",
-        display,
-        {2, 2, 3, 3},
-        {"forward.u", "forward.v"},
-        OIIO::TypeDesc::FLOAT,
-        Ramp}});
+  auto forward = [](int64_t x, int64_t, int c) { return c ? 0.0f : float(x); };
+  const std::vector<std::string> uv = {"forward.u", "forward.v"};
+  WriteParts(Path("parts.exr"), {{"rgba_left", display, {1, 1, 6, 4}, RgbaNames, Ramp},
+                                 {"forward.mv_left", display, {0, 0, 8, 6}, uv, forward, Float},
+                                 {"forward.mv_right", display, {2, 2, 3, 3}, uv, Ramp, Float}});
   Run({{"render", "StereoSwitch", "--input", "LeftImage=" + Path("parts.exr:rgba_left"), "--input",
         "RightImage=" + Path("views.exr:right"), "--output", Path("eye.exr")},
-       {"render", "ZDevider", "--input", "Input=" + Path("views.exr:left"), "--set", "Zmax=2",
-        "--output", Path("left.exr")},
-       {"render", "ZDevider", "--input", "Input=" + Path("views.exr"), "--set", "Zmax=4",
-        "--output", Path("views-out.exr")},
-       {"render", "ZDevider", "--input", "Input=" + Path("parts.exr"), "--set", "Zmax=2",
-        "--output", Path("parts-out.exr")},
+       Divide("views.exr:left", "left.exr"),
+       Divide("views.exr", "views-out.exr", {}, "4"),
+       Divide("parts.exr", "parts-out.exr"),
        {"render", "ClipMotionVectors", "--input",
         "Image=" + Path("parts.exr:forward.mv_right:forward.u,forward.v"), "--set",
         "MaxLenght=1000", "--output", Path("mv.exr")}});
 
-  const Written left = ReadWritten(Path("left.exr"));
+  const Written left(Path("left.exr"));
   EXPECT_EQ(left.Spec().channelnames, (std::vector<std::string>{"R", "G", "B", "A", "left.Z"}));
   const OIIO::ParamValue* view = left.Spec().find_attribute("multiView");
   ASSERT_TRUE(view);
@@ -398,30 +348,30 @@ TEST_F(Files, ViewsAndPartsComeBackAsTheyWent) {
   EXPECT_EQ(left.At(3, 2, "left.Z"), Ramp(3, 2, 4));
 
   // Without a selector every view's channels are carried and the views kept.
-  const Written all = ReadWritten(Path("views-out.exr"));
+  const Written all(Path("views-out.exr"));
   const OIIO::ParamValue* kept = all.Spec().find_attribute("multiView");
   ASSERT_TRUE(kept);
   EXPECT_EQ(kept->type().arraylen, 2);
   EXPECT_EQ(all.At(1, 1, "right.G"), Ramp(1, 1, 6));
 
   // The other parts are carried as parts, each with its own window.
-  const Written parts = ReadWritten(Path("parts-out.exr"));
+  const Written parts(Path("parts-out.exr"));
   ASSERT_EQ(parts.specs.size(), 3u);
-  EXPECT_EQ(parts.Data(0), (Rect{1, 1, 6, 4}));
+  EXPECT_EQ(Data(parts, 0), (Rect{1, 1, 6, 4}));
   EXPECT_EQ(parts.At(6, 4, "R", 0), Ramp(6, 4, 0) / 2);
   EXPECT_EQ(parts.Spec(1).get_string_attribute("name"), "forward.mv_left");
-  EXPECT_EQ(parts.Data(2), (Rect{2, 2, 3, 3}));
+  EXPECT_EQ(Data(parts, 2), (Rect{2, 2, 3, 3}));
   EXPECT_EQ(parts.At(4, 4, "forward.v", 2), Ramp(4, 4, 1));
 
   // Vectors chosen by name go back under their names, without an alpha.
-  const Written mv = ReadWritten(Path("mv.exr"));
+  const Written mv(Path("mv.exr"));
   EXPECT_EQ(mv.Spec().channelnames, (std::vector<std::string>{"forward.u", "forward.v"}));
-  EXPECT_EQ(mv.Data(), (Rect{2, 2, 3, 3}));
+  EXPECT_EQ(Data(mv), (Rect{2, 2, 3, 3}));
   EXPECT_EQ(mv.Spec().get_string_attribute("name"), "forward.mv_right");
 
   // The switch hands the left eye on as it came, window and type included.
-  const Written eye = ReadWritten(Path("eye.exr"));
-  EXPECT_EQ(eye.Data(), (Rect{1, 1, 6, 4}));
+  const Written eye(Path("eye.exr"));
+  EXPECT_EQ(Data(eye), (Rect{1, 1, 6, 4}));
   EXPECT_EQ(eye.Spec().format, OIIO::TypeDesc::HALF);
   EXPECT_EQ(eye.At(6, 4, "G"), Ramp(6, 4, 1));
 }
@@ -432,7 +382,7 @@ TEST_F(Files, ViewsAndPartsComeBackAsTheyWent) {
 TEST_F(Files, NeighbourToolsSeeTheWholeFrameAndSecondImagesMeetByPosition) {
   const Rect display{-2, -1, 12, 9};
   auto depth = [](int64_t x, int64_t y, int) { return 2.0f + 0.5f * float((x * 3 + y) % 5); };
-  auto cropped = [](std::function<float(int64_t, int64_t, int)> f, Rect keep) {
+  auto cropped = [](Values f, Rect keep) {
     return [f, keep](int64_t x, int64_t y, int c) {
       return keep.Intersection({x, y, 1, 1}).Empty() ? 0.0f : f(x, y, c);
     };
@@ -440,54 +390,43 @@ TEST_F(Files, NeighbourToolsSeeTheWholeFrameAndSecondImagesMeetByPosition) {
   const Rect beautyData{0, 1, 7, 5}, depthData{-3, 0, 14, 6};
   // Each tool's frame is its main input's display and data windows together.
   const Rect whole = display.Union(beautyData), wholeDepth = display.Union(depthData);
-  WriteParts(Path("shot.exr"),
-             {{"beauty", display, beautyData, {"R", "G", "B", "A"}, OIIO::TypeDesc::FLOAT, Ramp},
-              {"depth", display, depthData, {"Z"}, OIIO::TypeDesc::FLOAT, depth}});
+  WriteParts(Path("shot.exr"), {{"beauty", display, beautyData, RgbaNames, Ramp, Float},
+                                {"depth", display, depthData, {"Z"}, depth, Float}});
   // The same passes over the whole frame, zero where they held no data.
-  WriteParts(Path("beauty-whole.exr"), {{"",
-                                         display,
-                                         whole,
-                                         {"R", "G", "B", "A"},
-                                         OIIO::TypeDesc::FLOAT,
-                                         cropped(Ramp, beautyData)}});
+  WriteParts(Path("beauty-whole.exr"),
+             {{"", display, whole, RgbaNames, cropped(Ramp, beautyData), Float}});
   WriteParts(Path("depth-whole.exr"),
-             {{"", display, whole, {"Z"}, OIIO::TypeDesc::FLOAT, cropped(depth, depthData)}});
+             {{"", display, whole, {"Z"}, cropped(depth, depthData), Float}});
   WriteParts(Path("depth-overscan.exr"),
-             {{"", display, wholeDepth, {"Z"}, OIIO::TypeDesc::FLOAT, cropped(depth, depthData)}});
-  Args dof = {"render", "DirtyDof",  "--set", "PlaneOfFocus=2",
-              "--set",  "Fstop=0.5", "--set", "FocalLength=300"};
-  Args parts = dof, wholes = dof;
-  parts.insert(parts.end(), {"--input", "Image=" + Path("shot.exr:beauty"), "--input",
-                             "Zdepth=" + Path("shot.exr:depth"), "--output", Path("dof.exr")});
-  wholes.insert(wholes.end(),
-                {"--input", "Image=" + Path("beauty-whole.exr"), "--input",
-                 "Zdepth=" + Path("depth-whole.exr"), "--output", Path("dof-whole.exr")});
-  Run({parts,
-       wholes,
-       {"render", "Normalizer", "--input", "Input=" + Path("shot.exr:depth"), "--output",
-        Path("norm.exr")},
-       {"render", "Normalizer", "--input", "Input=" + Path("depth-overscan.exr"), "--output",
-        Path("norm-whole.exr")}});
+             {{"", display, wholeDepth, {"Z"}, cropped(depth, depthData), Float}});
+  auto dof = [&](const std::string& image, const std::string& z, const std::string& out) {
+    Args args = {
+        "render",    "DirtyDof", "--set",           "PlaneOfFocus=2", "--set",
+        "Fstop=0.5", "--set",    "FocalLength=300", "--input",        "Image=" + Path(image)};
+    args.insert(args.end(), {"--input", "Zdepth=" + Path(z), "--output", Path(out)});
+    return args;
+  };
+  auto normalize = [&](const std::string& in, const std::string& out) {
+    return Args{"render", "Normalizer", "--input", "Input=" + Path(in), "--output", Path(out)};
+  };
+  Run({dof("shot.exr:beauty", "shot.exr:depth", "dof.exr"),
+       dof("beauty-whole.exr", "depth-whole.exr", "dof-whole.exr"),
+       normalize("shot.exr:depth", "norm.exr"), normalize("depth-overscan.exr", "norm-whole.exr")});
 
-  const Written dofOut = ReadWritten(Path("dof.exr")),
-                dofWhole = ReadWritten(Path("dof-whole.exr"));
-  EXPECT_EQ(dofOut.Data(), beautyData);
-  EXPECT_EQ(dofWhole.Data(), whole);
+  const Written dofOut(Path("dof.exr")), dofWhole(Path("dof-whole.exr"));
+  EXPECT_EQ(Data(dofOut), beautyData);
+  EXPECT_EQ(Data(dofWhole), whole);
   int blurred = 0;
   for (int64_t y = beautyData.y; y < beautyData.y + beautyData.height; ++y)
     for (int64_t x = beautyData.x; x < beautyData.x + beautyData.width; ++x)
-      for (const char* c : {"R", "G", "B", "A"}) {
-        EXPECT_EQ(dofOut.At(x, y, c), dofWhole.At(x, y, c)) << x << ", " << y << " " << c;
-        blurred += dofOut.At(x, y, c) != Ramp(x, y,
-                                              c[0] == 'R'   ? 0
-                                              : c[0] == 'G' ? 1
-                                              : c[0] == 'B' ? 2
-                                                            : 3);
+      for (int c = 0; c < 4; ++c) {
+        const std::string& name = RgbaNames[c];
+        EXPECT_EQ(dofOut.At(x, y, name), dofWhole.At(x, y, name)) << x << ", " << y << " " << name;
+        blurred += dofOut.At(x, y, name) != Ramp(x, y, c);
       }
   EXPECT_GT(blurred, 0);  // the blur reached its neighbours
 
-  const Written norm = ReadWritten(Path("norm.exr")),
-                normWhole = ReadWritten(Path("norm-whole.exr"));
+  const Written norm(Path("norm.exr")), normWhole(Path("norm-whole.exr"));
   EXPECT_EQ(norm.Spec().channelnames, std::vector<std::string>{"Z"});
   for (int64_t x = depthData.x; x < depthData.x + depthData.width; ++x)
     EXPECT_EQ(norm.At(x, 3, "Z"), normWhole.At(x, 3, "Z")) << x;

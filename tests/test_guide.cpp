@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "testing/harness.h"
+#include "testing/hostile.h"
 #include "testing/program.h"
 
 namespace fs = std::filesystem;
@@ -188,22 +189,15 @@ std::string Between(const std::string& cell, const std::string& mark) {
   return cell.substr(first + mark.size(), last - first - mark.size());
 }
 
-const ToolRecord* const Records[] = {
-#define VEXLAN_RECORD_OF(Class) &Class##Record,
-    VEXLAN_TOOLS(VEXLAN_RECORD_OF)
-#undef VEXLAN_RECORD_OF
-};
-
 TEST(GuidePages, EachToolHasAPageListingItsInputsInPageOrder) {
   const std::string index = FileText(Guide / "README.md");
-  for (const ToolRecord* rec : Records) {
+  for (const NamedTool& named : AllTools()) {
+    const ToolRecord* rec = named.record;
     SCOPED_TRACE(rec->name);
     const fs::path page = Guide / (std::string(rec->name) + ".md");
     ASSERT_TRUE(fs::exists(page)) << "no page " << page;
-    EXPECT_NE(index.find(std::string("(") + page.filename().string() + ")"), std::string::npos)
-        << "the guide's index does not link " << page.filename();
-    EXPECT_NE(FileText(page).find(std::string("Registry ID `") + rec->registryId + "`"),
-              std::string::npos);
+    EXPECT_TRUE(Holds(index, std::string("(") + page.filename().string() + ")"));
+    EXPECT_TRUE(Holds(FileText(page), std::string("Registry ID `") + rec->registryId + "`"));
     EXPECT_FALSE(CommandsOf(page).empty()) << "the page shows no command";
 
     ToolHarness tool(*rec);
@@ -273,9 +267,9 @@ TEST(GuidePages, EveryLinkAndPictureTheyShowIsThereAndPicturesAreSmall) {
     }
   // The README leads to the guide and shows the contact sheet.
   const std::string readme = FileText(fs::path(VEXLAN_SOURCE_DIR) / "README.md");
-  EXPECT_NE(readme.find("## User guide"), std::string::npos);
-  EXPECT_NE(readme.find("](docs/tools/)"), std::string::npos);
-  EXPECT_NE(readme.find("](docs/tools/img/contact_sheet.png)"), std::string::npos);
+  for (const char* part :
+       {"## User guide", "](docs/tools/)", "](docs/tools/img/contact_sheet.png)"})
+    EXPECT_TRUE(Holds(readme, part));
 }
 
 TEST(Demo, WritesTheSceneAndItsStepsWhichTheGuideShowsAndWhichGiveTheSameBytesOnOneThread) {
@@ -291,19 +285,19 @@ TEST(Demo, WritesTheSceneAndItsStepsWhichTheGuideShowsAndWhichGiveTheSameBytesOn
     EXPECT_TRUE(fs::exists(results / (pass + ".png"))) << pass;
   }
   // Depth in metres, one channel, from the near sphere to the far wall.
-  const Picture depth = ReadPicture(results / "depth.exr");
-  ASSERT_EQ(depth.channels, std::vector<std::string>{"Z"});
-  const auto [low, high] = std::minmax_element(depth.pixels.begin(), depth.pixels.end());
+  const Written depth(results / "depth.exr");
+  ASSERT_EQ(depth.Spec().channelnames, std::vector<std::string>{"Z"});
+  const auto [low, high] = std::minmax_element(depth.pixels[0].begin(), depth.pixels[0].end());
   EXPECT_GT(*low, 2.5f);
   EXPECT_LT(*low, 4.0f);
   EXPECT_GT(*high, 35.0f);
   EXPECT_LE(*high, 40.5f);
   // The kernel is a disc: opaque in the middle, clear in the corners.
-  const Picture kernel = ReadPicture(results / "kernel.exr");
-  EXPECT_EQ(kernel.width, 9);
+  const Written kernel(results / "kernel.exr");
+  EXPECT_EQ(kernel.Spec().width, 9);
   EXPECT_EQ(kernel.At(4, 4, "A"), 1.0f);
   EXPECT_EQ(kernel.At(0, 0, "A"), 0.0f);
-  const Picture normal = ReadPicture(results / "normal.exr");
+  const Written normal(results / "normal.exr");
   const float nx = normal.At(100, 300, "R"), ny = normal.At(100, 300, "G"),
               nz = normal.At(100, 300, "B");
   EXPECT_NEAR(nx * nx + ny * ny + nz * nz, 1.0f, 1e-4f);

@@ -5,7 +5,6 @@
 #include <atomic>
 #include <cmath>
 #include <limits>
-#include <set>
 #include <thread>
 
 #include "testing/harness.h"
@@ -50,12 +49,7 @@ TEST(TagLists, ReadBackByKindEndWithZeroTagAndRejectAValueOfAnotherKind) {
 }
 
 TEST(Images, KeepTheirSizeAndFurtherChannelsAndFillClearsThem) {
-  ImagePtr img = MakeImage(
-      5, 3,
-      [](int, int) {
-        return RGBA{9, 9, 9, 9};
-      },
-      {"Z", "mask"}, [](int, int, int) { return 5.0f; });
+  ImagePtr img = Ramp(5, 3, {"Z", "mask"});
   EXPECT_EQ(img->ChannelCount(), 6);
   ImagePtr like(NewImage({{ImageLike, static_cast<const void*>(img.get())}}));
   EXPECT_EQ(like->Width(), 5);
@@ -78,12 +72,9 @@ TEST(Images, KeepTheirSizeAndFurtherChannelsAndFillClearsThem) {
 }
 
 TEST(Cursors, WalkRowsAndCarryFurtherChannels) {
-  ImagePtr src = MakeImage(
-      4, 3,
-      [](int x, int y) {
-        return RGBA{float(x), float(y), float(x * y), 1};
-      },
-      {"a", "b", "c"}, [](int x, int y, int c) { return float(100 * c + 10 * y + x); });
+  auto color = [](int x, int y) { return RGBA{float(x), float(y), float(x * y), 1}; };
+  ImagePtr src = MakeImage(4, 3, color, {"a", "b", "c"},
+                           [](int x, int y, int c) { return float(100 * c + 10 * y + x); });
   ImagePtr dst(NewImage({{ImageLike, static_cast<const void*>(src.get())}}));
   PixelCursor in(src.get()), out(dst.get());
   FltPixel px;
@@ -308,6 +299,14 @@ TEST(Generator, IsTheClassicSequenceAndPrivateToEachThread) {
     Rand();
   }).join();
   EXPECT_EQ(Rand(), second);  // another thread's draws left this sequence alone
+  // A seed moved on by n draws goes on as the sequence does after n draws.
+  for (uint64_t n : {0, 1, 2, 7, 1000, 3839}) {
+    Srand(2654435761u);
+    for (uint64_t i = 0; i < n; ++i) Rand();
+    const int next = Rand();
+    Srand(RandSeedAfter(2654435761u, n));
+    EXPECT_EQ(Rand(), next) << n << " draws on";
+  }
 }
 
 }  // namespace

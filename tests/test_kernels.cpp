@@ -9,6 +9,7 @@
 #include <cstring>
 #include <functional>
 #include <limits>
+#include <optional>
 #include <random>
 #include <string>
 #include <vector>
@@ -18,6 +19,7 @@
 #include "tools/dof/rules.h"
 #include "tools/relight/rules.h"
 #include "tools/util/rules.h"
+#include "tools/util/uv.h"
 
 namespace {
 
@@ -58,12 +60,14 @@ std::vector<float> PixelsOf(size_t pixels, uint32_t seed) {
 // is not a number: which of two such operands an operation passes on
 // follows the operand order the compiler picks for each build, which no
 // build promises.
-bool SamePixel(const FltPixel4& a, const FltPixel4& b) {
+testing::AssertionResult SamePixel(const FltPixel4& a, const FltPixel4& b) {
   for (int c = 0; c < 4; ++c)
     if (std::memcmp(&a.Chan[c], &b.Chan[c], sizeof(float)) != 0 &&
         !(std::isnan(a.Chan[c]) && std::isnan(b.Chan[c])))
-      return false;
-  return true;
+      return testing::AssertionFailure()
+             << a.Chan[0] << " " << a.Chan[1] << " " << a.Chan[2] << " " << a.Chan[3] << " against "
+             << b.Chan[0] << " " << b.Chan[1] << " " << b.Chan[2] << " " << b.Chan[3];
+  return testing::AssertionSuccess();
 }
 
 // The fast form of a row and the plain rule of one pixel (blue, green, red,
@@ -72,7 +76,14 @@ struct RowCase {
   std::string name;
   std::function<void(const float* in, const float* second, float* out, size_t width)> fast;
   std::function<void(float (&px)[4], const float* second)> plain;
+  std::function<std::vector<float>(size_t pixels, uint32_t seed)> rows = PixelsOf;
 };
+
+// A double halfway between two floats, near a random value of 1 to 2^20.
+double Halfway(std::mt19937& random, int i) {
+  const float f = std::uniform_real_distribution<float>(1.0f, 2.0f)(random) * float(1 << i % 20);
+  return double(f) + double(std::nextafter(f, Inf) - f) / 2;
+}
 
 // The relighting tools write one grey value into every channel.
 template <typename Settings, typename Row, typename Grey>
@@ -94,35 +105,26 @@ void AddGreyCases(std::vector<RowCase>& cases, const std::string& name, const Se
 
 std::vector<RowCase> Cases() {
   std::vector<RowCase> cases;
-  // The divider: float Zmax, double Zmax, Zmax that need the division, and
-  // results large enough to stream (the stream flag alone decides).
-  for (double zmax : {7.5, 9.107735, 0.1, -2.5000000001, 1e-30, 1e30, 1e300, 1e-310, 0.0, -0.0,
-                      double(Inf), double(NaN)})
-    for (bool stream : {false, true})
-      cases.push_back({"ZDevider Zmax " + std::to_string(zmax) + (stream ? " streamed" : ""),
-                       [=](const float* in, const float*, float* out, size_t w) {
-                         dof::DivideRun(in, out, w, zmax, stream);
-                       },
-                       [=](float(&px)[4], const float*) {
-                         for (int c = 0; c < 3; ++c) px[c] = dof::DivideDepth(px[c], zmax);
-                       }});
-  // Zmax = x / h for a value x of the rows and a point h halfway between two
-  // floats: there the product with the reciprocal would narrow to the wrong
-  // float, and the run must divide instead.
-  std::mt19937 random(11);
-  std::uniform_real_distribution<float> unit(1.0f, 2.0f);
-  for (int i = 0; i < 40; ++i) {
-    const float f = unit(random) * float(1 << i % 20);
-    const double halfway = double(f) + double(std::nextafter(f, Inf) - f) / 2;
-    const double zmax = double(Awkward[14 + i % 6]) / halfway;
-    cases.push_back({"ZDevider halfway " + std::to_string(zmax),
+  auto divide = [&](const std::string& name, double zmax, bool stream) {
+    cases.push_back({"ZDevider " + name + " " + std::to_string(zmax) + (stream ? " streamed" : ""),
                      [=](const float* in, const float*, float* out, size_t w) {
-                       dof::DivideRun(in, out, w, zmax, false);
+                       dof::DivideRun(in, out, w, zmax, stream);
                      },
                      [=](float(&px)[4], const float*) {
                        for (int c = 0; c < 3; ++c) px[c] = dof::DivideDepth(px[c], zmax);
                      }});
-  }
+  };
+  // Float Zmax, double Zmax, Zmax that need the division, and results large
+  // enough to stream (the stream flag alone decides).
+  for (double zmax : {7.5, 9.107735, 0.1, -2.5000000001, 1e-30, 1e30, 1e300, 1e-310, 0.0, -0.0,
+                      double(Inf), double(NaN)})
+    for (bool stream : {false, true}) divide("Zmax", zmax, stream);
+  // Zmax = x / h for a value x of the rows and a point h halfway between two
+  // floats: there the product with the reciprocal would narrow to the wrong
+  // float, and the run must divide instead.
+  std::mt19937 random(11);
+  for (int i = 0; i < 40; ++i)
+    divide("halfway", double(Awkward[14 + i % 6]) / Halfway(random, i), false);
 
   for (const dof::SharpZone zone :
        {dof::SharpZone{1.0, 9.107735, 7.783956, 10.97404},
@@ -143,16 +145,23 @@ std::vector<RowCase> Cases() {
                                      {0, 1, true},
                                      {0.5, 0.0, false},
                                      {1e30, -2.0, false}};
-  for (const util::Stretch& s : stretches)
-    cases.push_back({"Normalizer stretch from " + std::to_string(s.low),
+  auto addStretch = [&](const util::Stretch& s, bool stream) {
+    cases.push_back({"Normalizer stretch from " + std::to_string(s.low) + " by " +
+                         std::to_string(s.span) + (stream ? " streamed" : ""),
                      [=](const float* in, const float*, float* out, size_t w) {
-                       util::StretchRow(in, out, w, s, stretches[0], stretches[2]);
+                       util::StretchRow(in, out, w, s, stretches[0], stretches[2], stream);
                      },
                      [=](float(&px)[4], const float*) {
                        px[ChanR] = util::StretchValue(s, px[ChanR]);
                        px[ChanG] = util::StretchValue(stretches[0], px[ChanG]);
                        px[ChanB] = util::StretchValue(stretches[2], px[ChanB]);
                      }});
+  };
+  for (const util::Stretch& s : stretches)
+    for (bool stream : {false, true}) addStretch(s, stream);
+  // Spans that put a value of the rows at a point halfway between two floats.
+  for (int i = 0; i < 20; ++i)
+    addStretch({0.5, (Awkward[14 + i % 6] - 0.5) / Halfway(random, i), false}, i % 2);
 
   using util::ClipMode;
   const struct {
@@ -163,16 +172,37 @@ std::vector<RowCase> Cases() {
                {ClipMode::Disable, 25, 1},        {ClipMode::Clip, 0, 1},
                {ClipMode::Clip, 50.000001, 3},    {ClipMode::Keep, 10, 2},
                {ClipMode::Divide, double(NaN), 1}};
-  for (const auto& c : clips)
-    cases.push_back({"ClipMotionVectors mode " + std::to_string(int(c.mode)) + " limit " +
-                         std::to_string(c.limit),
+  auto addClip = [&](ClipMode mode, double limit, double multiplier, bool stream) {
+    cases.push_back({"ClipMotionVectors mode " + std::to_string(int(mode)) + " limit " +
+                         std::to_string(limit) + " times " + std::to_string(multiplier) +
+                         (stream ? " streamed" : ""),
                      [=](const float* in, const float*, float* out, size_t w) {
-                       util::ClipRow(in, out, w, c.mode, c.limit, c.multiplier);
+                       util::ClipRow(in, out, w, mode, limit, multiplier, stream);
                      },
                      [=](float(&px)[4], const float*) {
-                       util::ClipVector(c.mode, c.limit, c.multiplier, px[ChanR], px[ChanG],
-                                        px[ChanB]);
+                       util::ClipVector(mode, limit, multiplier, px[ChanR], px[ChanG], px[ChanB]);
                      }});
+  };
+  for (const auto& c : clips)
+    for (bool stream : {false, true}) addClip(c.mode, c.limit, c.multiplier, stream);
+  // Vectors of whole lengths, and multipliers and limits that put one of
+  // their clipped channels at a point halfway between two floats.
+  const float triples[][3] = {{3, 4, 0}, {12, 0, 5}, {15, 8, 0}, {7, 0, 24}, {20, 21, 0}};
+  for (int i = 0; i < 30; ++i) {
+    const float* t = triples[i % 5];
+    const double q = t[0] / std::sqrt(double(t[0] * t[0] + t[1] * t[1] + t[2] * t[2]));
+    const double limit = i % 3 ? 1.0 : 0.75 + i % 5;
+    addClip(i % 3 ? ClipMode::Divide : ClipMode::Clip, limit, Halfway(random, i) / (q * limit),
+            false);
+    cases.back().rows = [triples](size_t pixels, uint32_t) {
+      std::vector<float> v;
+      for (size_t x = 0; x < pixels; ++x) {
+        const float* t = triples[x % 5];
+        v.insert(v.end(), {t[2], t[1], t[0], 1.0f});
+      }
+      return v;
+    };
+  }
 
   using relight::MapChannel;
   for (auto channel : {MapChannel::Luminance, MapChannel::Alpha})
@@ -250,7 +280,7 @@ TEST(Kernels, EveryFastRowHasTheBitsOfItsPlainRuleAtEveryLevel) {
     for (const RowCase& c : cases)
       // Up to past the widest step, and one row of several chunks of steps.
       for (size_t width = 0; width <= 300; width += width < 20 ? 1 : width < 37 ? 17 : 263) {
-        const std::vector<float> in = PixelsOf(width, uint32_t(width)),
+        const std::vector<float> in = c.rows(width, uint32_t(width)),
                                  second = PixelsOf(width, uint32_t(width + 3));
         // 16-byte aligned, as every pixel of the common layout is.
         std::vector<FltPixel4> fast(width + 1), plain(width + 1);
@@ -262,10 +292,7 @@ TEST(Kernels, EveryFastRowHasTheBitsOfItsPlainRuleAtEveryLevel) {
         kernels::FinishStreaming();
         for (size_t x = 0; x < width; ++x)
           ASSERT_TRUE(SamePixel(fast[x], plain[x]))
-              << c.name << ", " << width << " wide, pixel " << x << ": " << fast[x].Chan[0] << " "
-              << fast[x].Chan[1] << " " << fast[x].Chan[2] << " " << fast[x].Chan[3] << " against "
-              << plain[x].Chan[0] << " " << plain[x].Chan[1] << " " << plain[x].Chan[2] << " "
-              << plain[x].Chan[3];
+              << c.name << ", " << width << " wide, pixel " << x;
       }
   });
 }
@@ -335,95 +362,169 @@ TEST(Kernels, ConvolutionBlocksFollowTheRuleAtEveryLevel) {
   });
 }
 
-// The UV tools' rows against the walk of an image with a further channel,
-// which follows the plain rules of tools/util/uv.h pixel by pixel.
-// The rows of four pixels of the common layout and the pixel-by-pixel walk
-// of any layout give the same bits: the same UV pass over a texture with and
-// without a further channel, in every mode and orientation. The pass holds
-// positions inside, on and past every edge, past the fixed-point range, not
-// a number, and pixels off the surface, over widths that leave a remainder.
+// A UV pass of 23 pixels across, a width that leaves pixels past the last
+// register, whose coordinates cycle through `coords`, or `place` where it
+// gives one.
+ImagePtr UVPassOf(int h, const std::vector<float>& coords,
+                  const std::function<float(int, int)>& alpha,
+                  const std::function<std::optional<RGBA>(int, int)>& place = {}) {
+  return MakeImage(23, h, [&](int x, int y) {
+    if (place)
+      if (const std::optional<RGBA> p = place(x, y)) return *p;
+    return RGBA{coords[(x + 3 * y) % coords.size()], coords[(5 * x + y) % coords.size()], 0,
+                alpha(x, y)};
+  });
+}
+
+// A texture of the common layout, and the same with a further channel.
+struct Textures {
+  ImagePtr common, withFurther;
+  Textures(int w, int h, const std::function<RGBA(int, int)>& color)
+      : common(MakeImage(w, h, color)),
+        withFurther(MakeImage(w, h, color, {"id"}, [](int x, int, int) { return float(x); })) {}
+
+  // The UV tool as it is set up gives the same bits with its rows of the
+  // common layout on the first as with its pixel-by-pixel walk of any layout
+  // on the second; the walk is returned.
+  ImagePtr ExpectRowsAsTheWalk(ToolHarness& tool, const std::string& what) const {
+    ImagePtr rows = tool.Connect("Image", common.get()).Render();
+    ImagePtr walk = tool.Connect("Image", withFurther.get()).Render();
+    ExpectSameRows(*rows, *walk, what);
+    return walk;
+  }
+  static void ExpectSameRows(const Image& a, const Image& b, const std::string& what) {
+    for (int y = 0; y < a.Height(); ++y)
+      EXPECT_EQ(std::memcmp(a.Group1(0, y), b.Group1(0, y), a.Width() * 4 * sizeof(float)), 0)
+          << what << ", row " << y;
+  }
+};
+
+// In every mode and orientation, on a pass that holds positions inside, on
+// and past every edge, past the fixed-point range, not a number, and pixels
+// off the surface; negative and infinite samples too: off the surface is +0,
+// not 0 times the sample. The pass's lower rows hold only positions at most
+// one repeat of the texture away, which the rows wrap a register at a time.
 TEST(Kernels, PositionerRowsGiveTheBitsOfThePixelWalkAtEveryLevel) {
+  const float alphas[] = {1.0f, 0.5f, 0.0f, -2.0f, 1.0f, NaN, 1.0f};
+  const std::vector<float> near = {0.0f, 0.5f,  0.999f, 1.0f, -0.005f, 0.25f, 0.73f,
+                                   0.6f, -0.3f, 0.333f, 0.1f, 0.9f,    1.01f};
+  ImagePtr pass = UVPassOf(
+      14, {0.0f, 0.5f,  0.999f, 1.0f,  -0.005f, -0.015f, 0.25f, NaN,   400.0f, -400.0f, Inf,
+           -Inf, 0.73f, 1.5f,   -1.0f, 1e-30f,  0.333f,  2.01f, -0.5f, 0.1f,   0.9f},
+      [&](int x, int y) { return alphas[(x + y) % 7]; },
+      [&](int x, int y) -> std::optional<RGBA> {
+        if (y < 7) return std::nullopt;
+        return RGBA{near[(x + 3 * y) % near.size()], near[(5 * x + y) % near.size()], 0,
+                    alphas[(x + y) % 7]};
+      });
+  const Textures texture(13, 9, [](int x, int y) {
+    return RGBA{float(x) - 6.0f, y == 8 ? Inf : float(y), 1.0f + x * y, 0.5f};
+  });
   AtEveryLevel([&] {
-    const float inf = std::numeric_limits<float>::infinity();
-    const std::vector<float> coords = {0.0f,  0.5f,   0.999f,  1.0f,  -0.005f, -0.015f, 0.25f,
-                                       NaN,   400.0f, -400.0f, inf,   -inf,    0.73f,   1.5f,
-                                       -1.0f, 1e-30f, 0.333f,  2.01f, -0.5f,   0.1f,    0.9f};
-    const float alphas[] = {1.0f, 0.5f, 0.0f, -2.0f, 1.0f, NaN, 1.0f};
-    ImagePtr pass = MakeImage(23, 7, [&](int x, int y) {
-      return RGBA{coords[(x + 3 * y) % coords.size()], coords[(5 * x + y) % coords.size()], 0,
-                  alphas[(x + y) % 7]};
-    });
-    // Negative and infinite samples too: off the surface is +0, not 0 times
-    // the sample.
-    auto color = [inf](int x, int y) {
-      return RGBA{float(x) - 6.0f, y == 8 ? inf : float(y), 1.0f + x * y, 0.5f};
-    };
-    ImagePtr common = MakeImage(13, 9, color);
-    ImagePtr withFurther =
-        MakeImage(13, 9, color, {"id"}, [](int x, int, int) { return float(x); });
     for (const char* mode : {"Black", "Wrap", "Duplicate"})
       for (int orientation = 0; orientation < 8; ++orientation) {
         ToolHarness tool(UVpositionerRecord);
         tool.Choose("SampleMode", mode).Set("Swap", orientation & 1).Set("Flipx", orientation & 2);
         tool.Set("Flipy", orientation & 4).Set("Xoffset", 0.125).Set("Uscale", 1.75);
         tool.Set("Vscale", 0.5).Connect("UV", pass.get());
-        ImagePtr rows = tool.Connect("Image", common.get()).Render();
-        ImagePtr walk = tool.Connect("Image", withFurther.get()).Render();
-        for (int y = 0; y < pass->Height(); ++y)
-          EXPECT_EQ(std::memcmp(rows->Group1(0, y), walk->Group1(0, y), 23 * 4 * sizeof(float)), 0)
-              << mode << ", orientation " << orientation << ", row " << y;
+        texture.ExpectRowsAsTheWalk(
+            tool, std::string(mode) + ", orientation " + std::to_string(orientation));
       }
   });
 }
 
-// The rows of the common layout (written without clearing first; the places
-// that no write reaches are cleared after) and the pixel-by-pixel walk of any
-// layout give the same bits, with every option and orientation. The pass
-// holds places inside, on and past every edge, not a number and infinities,
-// over a width that leaves pixels past the last group of four; the source's
-// values make averages that round.
+// With every option and orientation (the rows write without clearing first,
+// through a window of rows; the places that no write reaches are cleared
+// after). Every third row of the pass holds the pixels' own places, a row
+// down, in its first 16 pixels, so that whole registers land side by side;
+// the other places lie inside, on and past every edge, or are not a number or
+// infinite, and reach rows far ahead of the window and behind it. Blue mixes
+// huge values of both signs with small ones, so that the sum of an average
+// depends on the order it is taken in. The rows are also run by hand with the
+// window written out past the cache, as for a large result.
 TEST(Kernels, UnwrapperRowsGiveTheBitsOfThePixelWalkAtEveryLevel) {
-  AtEveryLevel([&] {
-    const float inf = std::numeric_limits<float>::infinity();
-    const std::vector<float> coords = {0.0f,  0.5f,   0.999f, 1.0f, -0.3f, 1.7f,  0.25f,
-                                       NaN,   -0.0f,  inf,    -inf, 0.73f, 0.04f, 0.96f,
-                                       0.31f, 1e-30f, 0.333f, 0.1f, 0.9f,  0.62f, 0.48f};
-    ImagePtr pass = MakeImage(23, 7, [&](int x, int y) {
-      return RGBA{coords[(x + 3 * y) % coords.size()], coords[(5 * x + y) % coords.size()], 0, 1};
-    });
-    // Blue mixes huge values of both signs with small ones, so that the sum of
-    // an average depends on the order it is taken in.
+  const int w = 23, h = 40;
+  ImagePtr pass = UVPassOf(
+      h, {0.0f,  0.5f,  0.999f, 1.0f,  -0.3f,  1.7f,   0.25f, NaN,  -0.0f, Inf,  -Inf,
+          0.73f, 0.04f, 0.96f,  0.31f, 1e-30f, 0.333f, 0.1f,  0.9f, 0.62f, 0.48f},
+      [](int, int) { return 1.0f; },
+      [&](int x, int y) -> std::optional<RGBA> {
+        if (y % 3 == 0 && x < 16) return RGBA{(x + 0.5f) / w, (y + 1.5f) / h, 0, 1};
+        return std::nullopt;
+      });
+  const Textures source(w, h, [](int x, int y) {
     const float blues[] = {1e30f, -1e30f, 0.25f, 3.0f, -1e30f};
-    auto color = [&](int x, int y) {
-      return RGBA{0.1f * x - 0.7f * y, 1.0f / (1 + x + y), blues[(3 * x + 2 * y + x * y) % 5],
-                  0.5f + 0.01f * x};
-    };
-    ImagePtr common = MakeImage(23, 7, color);
-    ImagePtr withFurther =
-        MakeImage(23, 7, color, {"id"}, [](int x, int, int) { return float(x); });
-    const char* const options[] = {"Swap", "Flipx", "Flipy", "InterpolateSamples",
-                                   "Interpolate pixel setting"};
+    return RGBA{0.1f * x - 0.7f * y, 1.0f / (1 + x + y), blues[(3 * x + 2 * y + x * y + x * x) % 5],
+                0.5f + 0.01f * x};
+  });
+  const char* const options[] = {"Swap", "Flipx", "Flipy", "InterpolateSamples",
+                                 "Interpolate pixel setting"};
+  AtEveryLevel([&] {
     for (int set = 0; set < 32; ++set) {
       ToolHarness tool(UVunwrapRecord);
       for (int i = 0; i < 5; ++i) tool.Set(options[i], (set >> i) & 1);
-      tool.Connect("UV", pass.get());
-      ImagePtr rows = tool.Connect("Image", common.get()).Render();
-      ImagePtr walk = tool.Connect("Image", withFurther.get()).Render();
-      for (int y = 0; y < pass->Height(); ++y)
-        EXPECT_EQ(std::memcmp(rows->Group1(0, y), walk->Group1(0, y), 23 * 4 * sizeof(float)), 0)
-            << "options " << set << ", row " << y;
+      const std::string what = "options " + std::to_string(set);
+      ImagePtr walk = source.ExpectRowsAsTheWalk(tool.Connect("UV", pass.get()), what);
+      ImagePtr streamed(NewImage(w, h));
+      UnwrapTarget target(streamed->RowTable(1), w, h, true);
+      const UnwrapRows r{{(set & 1) != 0, (set & 2) != 0, (set & 4) != 0},
+                         (set & 8) != 0,
+                         (set & 16) != 0,
+                         w,
+                         h,
+                         source.common->RowTable(1),
+                         &target};
+      for (int y = 0; y < h; ++y) UnwrapRow(r, pass->Group1(0, y), y);
+      target.Finish();
+      Textures::ExpectSameRows(*streamed, *walk, what + ", streamed");
     }
   });
 }
 
+// The dirty depth of field's rows against its plain loop, which renders
+// every pixel at the scalar level: widths that leave pixels past the last
+// register and span more than one tile, depth passes of other sizes, depths
+// in front of, inside and behind the zone of sharpness, at 0, negative and
+// not a number, and a plane of focus past the hyperfocal distance, where a
+// pixel in front runs both passes. The source holds alphas of every sign,
+// an infinity and a value that is not a number.
+TEST(Kernels, DirtyDofRowsGiveTheBitsOfThePlainLoopAtEveryLevel) {
+  const struct {
+    int width, height, depthWidth, depthHeight;
+    double planeOfFocus, samples;
+  } cases[] = {
+      {301, 3, 301, 3, 9.107735, 20}, {37, 6, 11, 4, 9.107735, 20}, {21, 5, 40, 9, 9.107735, 7},
+      {29, 7, 29, 7, 100, 20},        {13, 4, 1, 1, 100, 3},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.width << " x " << c.height << ", depth " << c.depthWidth
+                                    << " x " << c.depthHeight << ", focus " << c.planeOfFocus);
+    ImagePtr src = MakeImage(c.width, c.height, [](int x, int y) {
+      const float alphas[] = {1.0f, 0.5f, 0.0f, -0.25f, 2.0f, -0.0f, 1.0f};
+      return RGBA{x == 5 && y == 1 ? Inf : std::sin(0.3f * x), float(y) / 3,
+                  x == 9 && y == 2 ? NaN : float((x * 7 + y * 3) % 11), alphas[(x + 2 * y) % 7]};
+    });
+    ImagePtr z = MakeImage(c.depthWidth, c.depthHeight, [](int x, int y) {
+      const float d = (x + y) % 13 == 4   ? NaN
+                      : (x + y) % 17 == 6 ? 0.0f
+                                          : 0.3f + 0.25f * x + 0.1f * y;
+      return RGBA{d, d, (x + y) % 19 == 8 ? -d : d, 1};
+    });
+    ToolHarness tool(DirtyDofRecord);
+    tool.Set("PlaneOfFocus", c.planeOfFocus).Set("cSamples", c.samples);
+    tool.Connect("Image", src.get()).Connect("Zdepth", z.get());
+    ASSERT_TRUE(kernels::ForceCpu(kernels::Cpu::Scalar));
+    ImagePtr plain = tool.Render();
+    AtEveryLevel([&] { EXPECT_TRUE(SameBytes(plain.get(), tool.Render().get())); });
+  }
+}
+
 TEST(Kernels, LevelsAreNamedAndOnlyThoseTheProcessorRunsCanBeForced) {
-  for (kernels::Cpu cpu :
-       {kernels::Cpu::Avx512, kernels::Cpu::Avx2, kernels::Cpu::Sse4, kernels::Cpu::Scalar})
-    EXPECT_EQ(kernels::CpuNamed(kernels::CpuName(cpu)), cpu);
   EXPECT_EQ(kernels::CpuNamed("avx"), std::nullopt);
   const std::vector<kernels::Cpu> here = kernels::CpuLevelsHere();
   for (kernels::Cpu cpu :
        {kernels::Cpu::Avx512, kernels::Cpu::Avx2, kernels::Cpu::Sse4, kernels::Cpu::Scalar}) {
+    EXPECT_EQ(kernels::CpuNamed(kernels::CpuName(cpu)), cpu);
     const bool runs = std::find(here.begin(), here.end(), cpu) != here.end();
     EXPECT_EQ(kernels::ForceCpu(cpu), runs) << kernels::CpuName(cpu);
   }

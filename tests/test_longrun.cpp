@@ -85,15 +85,12 @@ TEST(LongRun, HundredCyclesOfLoadRenderUnloadLeaveTheClassListAsItWas) {
 long PeakOfFrames(const ScratchFolder& scratch, const std::vector<std::string>& render, int last) {
   const fs::path frames = scratch.Path() / ("frames" + std::to_string(last));
   fs::create_directory(frames);
-  Args args = Vexlan({"render"});
-  args.insert(args.end(), render.begin(), render.end());
-  args.insert(args.end(), {"--output", (frames / "out.###.exr").string(), "--frames",
-                           "1-" + std::to_string(last)});
+  const Args args = Vexlan(
+      Args{"render"} + render +
+      Args{"--output", (frames / "out.###.exr").string(), "--frames", "1-" + std::to_string(last)});
   const ProgramRun run = RunProgram(args, scratch.Path());
   EXPECT_EQ(run.status, 0) << run.err;
-  size_t written = 0;
-  for ([[maybe_unused]] const auto& entry : fs::directory_iterator(frames)) ++written;
-  EXPECT_EQ(written, size_t(last));
+  EXPECT_EQ(FilesIn(frames).size(), size_t(last));
   fs::remove_all(frames);
   return run.peakKiB;
 }

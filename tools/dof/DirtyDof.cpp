@@ -4,7 +4,9 @@
 // its own blur circle reaches the pixel and, for pixels in or behind the
 // zone of sharpness, only when it lies nearer the camera. With "Do Blur" off
 // the tool shows the blur-circle diameter itself, as a map for judging the
-// camera settings.
+// camera settings. The rows render a register of pixels at a time in
+// DirtyDof_rows.cpp, with RenderPixel's bits.
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <vector>
@@ -12,6 +14,7 @@
 #include "frame/tool.h"
 #include "tools/dof/blur_support.h"
 #include "tools/dof/camera.h"
+#include "tools/dof/rules.h"
 
 class DirtyDof : public ThreadedOperator {
  public:
@@ -63,39 +66,56 @@ class DirtyDof : public ThreadedOperator {
 
     if (blurSwitch_ != 0.0) WorkOutSampleDepths(req);
     phase_ = Phase::Pixels;
-    RenderRows(*this, req, output_, source_, result_, FurtherChannels::Cleared);
+    tilesAcross_ = (source_->Width() + TileWidth - 1) / TileWidth;
+    RenderRows(*this, req, output_, source_, result_, FurtherChannels::Cleared,
+               source_->Width() > 0
+                   ? tilesAcross_ * ((source_->Height() + TileHeight - 1) / TileHeight)
+                   : 0);
   }
 
   void ProcessChunk(Request*, int chunk) override {
-    const int32_t y = chunk;
     if (phase_ == Phase::SampleDepths) {
+      const int32_t y = chunk;
       const float* px = EdgeReader(depth_).Row(y);
       const int64_t first = int64_t(y) * depth_->Width();
       for (int32_t x = 0; x < depth_->Width(); ++x, px += 4) WorkOutSampleDepth(first + x, px);
       return;
     }
     const EdgeReader source(source_), depth(depth_);
-    const float* centre = source.Row(y);
-    float* out = reinterpret_cast<float*>(result_->RowTable(1)[y]);
-    if (blurSwitch_ == 0.0) {
-      for (int32_t x = 0; x < source.Width(); ++x, out += 4) {
-        const float b = static_cast<float>(Diameter(PixelDepth(depth.At<int64_t>(x, y))));
-        out[0] = out[1] = out[2] = out[3] = b;
+    const int32_t x0 = chunk % tilesAcross_ * TileWidth;
+    const int32_t x1 = std::min(x0 + TileWidth, source.Width());
+    const int32_t y0 = chunk / tilesAcross_ * TileHeight;
+    const int32_t y1 = std::min(y0 + TileHeight, source.Height());
+    for (int32_t y = y0; y < y1; ++y) {
+      const float* centre = source.Row(y) + 4 * int64_t(x0);
+      float* out = reinterpret_cast<float*>(result_->RowTable(1)[y]) + 4 * int64_t(x0);
+      if (blurSwitch_ == 0.0) {
+        for (int32_t x = x0; x < x1; ++x, out += 4) {
+          const float b = static_cast<float>(Diameter(PixelDepth(depth.At<int64_t>(x, y))));
+          out[0] = out[1] = out[2] = out[3] = b;
+        }
+        continue;
       }
-      return;
-    }
-    for (int32_t x = 0; x < source.Width(); ++x, centre += 4, out += 4) {
-      // Z is read at the pixel's own place; a Z smaller than the source
-      // repeats its edge pixels rather than reading past them.
-      RenderPixel(x, y, PixelDepth(depth.At<int64_t>(x, y)), centre, source, out);
+      const int32_t done = depth.Width() > 0 && depth.Height() > 0
+                               ? dof::DirtyDofRow(RowsToRender(), y, x0, x1, out)
+                               : x0;
+      centre += 4 * int64_t(done - x0);
+      out += 4 * int64_t(done - x0);
+      for (int32_t x = done; x < x1; ++x, centre += 4, out += 4) {
+        // Z is read at the pixel's own place; a Z smaller than the source
+        // repeats its edge pixels rather than reading past them.
+        RenderPixel(x, y, PixelDepth(depth.At<int64_t>(x, y)), centre, source, out);
+      }
     }
   }
 
  private:
-  // A sample's offset from its pixel, in pixels.
-  struct Offset {
-    double dy, dx;
-  };
+  // The pixels are rendered in tiles: the samples of a tile's rows fall in
+  // a window of the source and depth passes that stays in the cache from
+  // one row to the next, where whole rows of them would not.
+  static constexpr int32_t TileWidth = 256, TileHeight = 64;
+
+  using Offset = dof::SampleOffset;
 
   double Diameter(float z) const {
     return BlurDiameter(z, static_cast<double>(focalMm_), fNumber_, focusMm_);
@@ -113,7 +133,8 @@ class DirtyDof : public ThreadedOperator {
 
   void WorkOutSampleDepths(Request* req) {
     const int64_t depthPixels = int64_t(depth_->Width()) * depth_->Height();
-    sampleDepths_.resize(depthPixels > 0 ? depthPixels : 1);
+    sampleRadius_.resize(depthPixels > 0 ? depthPixels : 1);
+    sampleDepth_.resize(depthPixels > 0 ? depthPixels : 1);
     if (depthPixels == 0) WorkOutSampleDepth(0, EdgeReader(depth_).At<int64_t>(0, 0));
     phase_ = Phase::SampleDepths;
     DoMultiProcess(req, depth_->Width() > 0 ? depth_->Height() : 0);
@@ -125,7 +146,8 @@ class DirtyDof : public ThreadedOperator {
   // blur circle is one pixel.
   void WorkOutSampleDepth(int64_t index, const float* bgra) {
     const float zs = PixelDepth(bgra);
-    sampleDepths_[index] = {(Diameter(zs) / coc_) * 0.5, std::fabs(zs)};
+    sampleRadius_[index] = (Diameter(zs) / coc_) * 0.5;
+    sampleDepth_[index] = std::fabs(zs);
   }
 
   // The index of the depth pixel that a sample at (sx, sy) reads: the nearest
@@ -134,6 +156,12 @@ class DirtyDof : public ThreadedOperator {
     const int32_t w = depth_->Width(), h = depth_->Height();
     if (w == 0 || h == 0) return 0;
     return int64_t(EdgeIndex(sy, h)) * w + EdgeIndex(sx, w);
+  }
+
+  dof::DirtyRows RowsToRender() const {
+    return {source_->RowTable(1), source_->Width(), source_->Height(), sampleRadius_.data(),
+            sampleDepth_.data(),  depth_->Width(),  depth_->Height(),  pattern_.data(),
+            sampleCount_,         nearLimit_,       farLimit_};
   }
 
   void DrawPattern() {
@@ -156,12 +184,12 @@ class DirtyDof : public ThreadedOperator {
       for (int32_t i = 0; i < sampleCount_; ++i) {
         const Offset o = *offsets++;
         const double sy = o.dy + y, sx = o.dx + x;
-        const SampleDepth& d = sampleDepths_[SampleIndex(sx, sy)];
+        const int64_t at = SampleIndex(sx, sy);
         const double distance = std::sqrt((y - sy) * (y - sy) + (x - sx) * (x - sx));
         // A sample whose blur disc reaches the pixel lends its colour, unless
         // only nearer samples count and it is not nearer; else the centre
         // counts once more.
-        const bool lends = !(nearerOnly && zc <= d.depth) && d.radius > distance;
+        const bool lends = !(nearerOnly && zc <= sampleDepth_[at]) && sampleRadius_[at] > distance;
         const float* p = lends ? source.At(sx, sy) : centre;
         for (int c = 0; c < 4; ++c) sum[c] += p[c];
         weight += p[ChanA] > 0 ? p[ChanA] : 0.0;  // the weight is never -0, so adding 0 keeps it
@@ -204,12 +232,11 @@ class DirtyDof : public ThreadedOperator {
   double farLimit_ = 0;  // 0 when unbounded
   double maxOffset_ = 0;
   std::vector<Offset> pattern_;
-  struct SampleDepth {
-    double radius;  // of the blur disc, in pixels
-    float depth;    // |z|
-  };
-  std::vector<SampleDepth> sampleDepths_;  // one per depth pixel
+  // One per depth pixel: the radius of its blur disc in pixels, and |z|.
+  std::vector<double> sampleRadius_;
+  std::vector<float> sampleDepth_;
   enum class Phase { SampleDepths, Pixels } phase_ = Phase::Pixels;
+  int32_t tilesAcross_ = 0;
 };
 
 extern constinit const ToolRecord DirtyDofRecord = {

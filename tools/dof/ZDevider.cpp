@@ -27,8 +27,7 @@ class ZDevider : public ThreadedOperator {
       // The common layout: the rows of both images follow each other in one
       // block, so the whole image is one run of pixels.
       const size_t pixels = size_t(src->Width()) * size_t(src->Height());
-      dof::DivideRun(src->Group1(0, 0), dst->Group1(0, 0), pixels, zmax,
-                     pixels * sizeof(FltPixel4) >= StreamingBytes);
+      dof::DivideRun(src->Group1(0, 0), dst->Group1(0, 0), pixels, zmax, StreamsPixels(pixels));
     } else {
       MapPixels(src, dst, [zmax](auto& px) {
         px.R() = dof::DivideDepth(px.R(), zmax);

@@ -4,11 +4,9 @@
 // time: the float quotient of floats is the double one narrowed. Any other
 // Zmax is worked with its reciprocal: q = x * (1 / Zmax) lies within 2.0001
 // double units of the last place (ulps) of the exact quotient, so within
-// about 4 ulps of the double quotient that the rule narrows, and both narrow
-// to the same float unless a point halfway between two floats lies between
-// them. A quotient within 8 ulps of such a point, or where the float range
-// leaves no such margin (MayNarrowOtherwise), sends its register through the
-// division. Ordinary depths do that about once in a few million registers.
+// about 4 ulps of the double quotient that the rule narrows. A register with
+// a lane that may narrow otherwise (NarrowsAsTheRule) goes through the
+// division; ordinary depths do that about once in a few million registers.
 #undef HWY_TARGET_INCLUDE
 #define HWY_TARGET_INCLUDE "tools/dof/ZDevider_rows.cpp"
 #include <hwy/foreach_target.h>  // IWYU pragma: keep
@@ -85,8 +83,8 @@ HWY_INLINE void DivideByDouble(const float* in, float* out, size_t pixels, doubl
   const Doubles dd;
   const size_t step = hn::Lanes(d) / 4;
   const auto alpha = AlphaLanes(d, 0);
-  const auto lowColour = hn::Not(AlphaLanes(dd, 0));
-  const auto highColour = hn::Not(AlphaLanes(dd, hn::Lanes(dd)));
+  const auto lowAlpha = AlphaLanes(Floats(), 0);
+  const auto highAlpha = AlphaLanes(Floats(), hn::Lanes(dd));
   const double reciprocal = 1.0 / zmax;
   const bool useReciprocal = std::isfinite(zmax) && std::fpclassify(reciprocal) == FP_NORMAL;
   const auto scale = hn::Set(dd, reciprocal), divisor = hn::Set(dd, zmax);
@@ -99,8 +97,8 @@ HWY_INLINE void DivideByDouble(const float* in, float* out, size_t pixels, doubl
     if (useReciprocal) {
       lowQ = hn::Mul(low, scale);
       highQ = hn::Mul(high, scale);
-      if (!hn::AllFalse(dd, hn::Or(hn::And(lowColour, MayNarrowOtherwise(lowQ, 8)),
-                                   hn::And(highColour, MayNarrowOtherwise(highQ, 8))))) {
+      if (!hn::AllTrue(Floats(), hn::Or(lowAlpha, NarrowsAsTheRule(lowQ))) ||
+          !hn::AllTrue(Floats(), hn::Or(highAlpha, NarrowsAsTheRule(highQ)))) {
         lowQ = hn::Div(low, divisor);
         highQ = hn::Div(high, divisor);
       }

@@ -91,3 +91,32 @@ int32_t ConvolveBlocks(const Tap* taps, const float* const* rows, size_t count, 
                        int32_t width, double weight, float* out);
 
 }  // namespace dof
+
+namespace dof {
+
+// A sample's offset from its pixel, in pixels.
+struct SampleOffset {
+  double dy, dx;
+};
+
+// What the dirty depth of field's rows read: the source's rows, the blur
+// radius (pixels) and |z| of every depth pixel, row by row, the pattern of
+// offsets (two passes of `sampleCount`) and the zone of sharpness.
+struct DirtyRows {
+  std::byte* const* source;
+  int32_t width, height;            // of the source
+  const double* radius;             // per depth pixel
+  const float* depth;               // |z| per depth pixel
+  int32_t depthWidth, depthHeight;  // at least 1 each
+  const SampleOffset* pattern;
+  int32_t sampleCount;
+  double nearLimit, farLimit;  // farLimit 0: unbounded
+};
+
+// Renders pixels x0 .. k - 1 of row y into `out` (the place of pixel x0) as
+// DirtyDof's per-pixel rule does, a register of pixels at a time, and
+// returns k <= x1: the pixels from k to x1 are left to the caller, which
+// renders them one by one.
+int32_t DirtyDofRow(const DirtyRows& rows, int32_t y, int32_t x0, int32_t x1, float* out);
+
+}  // namespace dof

@@ -40,33 +40,46 @@ class SSAO : public ThreadedOperator {
     positionRows_ = positionImage_->RowTable(1);
     TurnDirections();
 
-    // The rows write every pixel, further channels included.
-    RenderRows(*this, req, output_, normalsImage_, result_, FurtherChannels::WrittenByRows);
+    // The tiles write every pixel, further channels included.
+    const int32_t w = normalsImage_->Width(), h = normalsImage_->Height();
+    tilesAcross_ = (w + TileWidth - 1) / TileWidth;
+    RenderRows(*this, req, output_, normalsImage_, result_, FurtherChannels::WrittenByRows,
+               w > 0 ? tilesAcross_ * ((h + TileHeight - 1) / TileHeight) : 0);
   }
 
   void ProcessChunk(Request*, int chunk) override {
-    const int32_t y = chunk;
-    // Each row draws its own sequence, so one input gives one output
-    // whatever the spread of rows over threads. Multiplying spreads the
-    // seeds of neighbouring rows apart: with consecutive seeds every row
-    // would start with nearly the same first draw.
-    Srand(static_cast<uint32_t>(y) * 2654435761u);
-
+    const int32_t w = normalsImage_->Width(), h = normalsImage_->Height();
+    const int32_t x0 = chunk % tilesAcross_ * TileWidth, x1 = std::min(x0 + TileWidth, w);
+    const int32_t y0 = chunk / tilesAcross_ * TileHeight, y1 = std::min(y0 + TileHeight, h);
     PixelCursor normals(normalsImage_), out(result_);
-    normals.GotoRow(y);
-    out.GotoRow(y);
     FltPixel px;
-    for (int32_t x = 0; x < normalsImage_->Width(); ++x) {
-      normals.ReadPixel(px);
-      const float value = Occlusion(x, y, DecodeNormal(px.R(), px.G(), px.B()));
-      px.R() = px.G() = px.B() = px.A() = value;
-      out.WritePixel(px);  // further channels of the normal pass go through
-      normals.NextPixel();
-      out.NextPixel();
+    for (int32_t y = y0; y < y1; ++y) {
+      // Each row draws its own sequence, two draws a pixel from its left
+      // end, so one input gives one output whatever the spread of tiles over
+      // threads; a tile starts where its first pixel's draws stand.
+      // Multiplying spreads the seeds of neighbouring rows apart: with
+      // consecutive seeds every row would start with nearly the same first
+      // draw.
+      Srand(RandSeedAfter(static_cast<uint32_t>(y) * 2654435761u, 2 * uint64_t(x0)));
+      normals.GotoPixel(x0, y);
+      out.GotoPixel(x0, y);
+      for (int32_t x = x0; x < x1; ++x) {
+        normals.ReadPixel(px);
+        const float value = Occlusion(x, y, DecodeNormal(px.R(), px.G(), px.B()));
+        px.R() = px.G() = px.B() = px.A() = value;
+        out.WritePixel(px);  // further channels of the normal pass go through
+        normals.NextPixel();
+        out.NextPixel();
+      }
     }
   }
 
  private:
+  // The pixels are rendered in tiles: the samples of a tile's rows fall in
+  // a window of the position pass that stays in the cache from one row to
+  // the next, where whole rows of the pass would not.
+  static constexpr int32_t TileWidth = 64, TileHeight = 128;
+
   // "Quality", truncated toward zero: the number of times the pattern's
   // four directions are walked. Below 1 (typed past the slider, or not a
   // number) it counts as 1, which also keeps the divisor from being 0.
@@ -181,6 +194,7 @@ class SSAO : public ThreadedOperator {
   std::byte* const* positionRows_ = nullptr;
   Image* result_ = nullptr;
   std::vector<Vec2d> directions_;
+  int32_t tilesAcross_ = 0;
 };
 
 extern constinit const ToolRecord SSAORecord = {

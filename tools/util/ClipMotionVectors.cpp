@@ -45,11 +45,13 @@ class ClipMotionVectors : public ThreadedOperator {
     const ClipMode mode = ModeOf(ChoiceValue(mode_, req));
     // Not cleared first: every pixel of the result is written below, all of
     // its channels.
+    const bool stream = StreamsPixels(size_t(src->Width()) * size_t(src->Height()));
     for (int32_t y = 0; y < src->Height(); ++y) {
       util::ClipRow(src->Group1(0, y), dst->Group1(0, y), size_t(src->Width()), mode, limit,
-                    multiplier);
+                    multiplier, stream);
       CopyFurtherRow(src, dst, y);
     }
+    if (stream) kernels::FinishStreaming();
     output_->Set(req, dst);
   }
 

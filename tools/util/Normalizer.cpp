@@ -46,10 +46,12 @@ class Normalizer : public ThreadedOperator {
     const Stretch r = common ? all : Stretch::OfChannel(red);
     const Stretch g = common ? all : Stretch::OfChannel(green);
     const Stretch b = common ? all : Stretch::OfChannel(blue);
+    const bool stream = StreamsPixels(size_t(src->Width()) * size_t(src->Height()));
     for (int32_t y = 0; y < src->Height(); ++y) {
-      util::StretchRow(src->Group1(0, y), dst->Group1(0, y), size_t(src->Width()), r, g, b);
+      util::StretchRow(src->Group1(0, y), dst->Group1(0, y), size_t(src->Width()), r, g, b, stream);
       CopyFurtherRow(src, dst, y);
     }
+    if (stream) kernels::FinishStreaming();
     output_->Set(req, dst);
   }
 

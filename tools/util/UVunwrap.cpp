@@ -10,7 +10,6 @@
 // each pixel as a 2 x 2 block, which closes one-pixel gaps between
 // neighbouring landing places.
 #include <cmath>
-#include <vector>
 
 #include "frame/tool.h"
 #include "tools/util/uv.h"
@@ -51,23 +50,6 @@ void AverageWithNeighbours(AllPixels& src, int32_t x, int32_t y, int32_t w, int3
   if (y >= 1) add(x, y - 1);
   if (y + 1 < h) add(x, y + 1);
   for (int c = 0; c < 4; ++c) centre.Chan[c] = static_cast<float>(sum[c] / count);
-}
-
-// Clears the pixels of row y that no write reached.
-void ClearUnwritten(const UnwrapRows& r, int32_t y) {
-  const uint8_t* written = r.written + size_t(y) * size_t(r.width);
-  float* out = reinterpret_cast<float*>(r.out[y]);
-  const float zero[4] = {0.0f, 0.0f, 0.0f, 0.0f};
-  int32_t x = 0;
-  for (; x + 8 <= r.width; x += 8) {
-    uint64_t eight;
-    std::memcpy(&eight, written + x, sizeof eight);
-    if (eight == 0x0101010101010101ull) continue;
-    for (int i = 0; i < 8; ++i)
-      if (!written[x + i]) std::memcpy(out + 4 * (x + i), zero, sizeof zero);
-  }
-  for (; x < r.width; ++x)
-    if (!written[x]) std::memcpy(out + 4 * x, zero, sizeof zero);
 }
 
 }  // namespace
@@ -122,11 +104,12 @@ class UVunwrap : public ThreadedOperator {
   // The common layout (four channels, nothing else), a row at a time.
   static void UnwrapCommon(const Image* src, const Image* uv, Image* dst, const Options& options) {
     const int32_t w = src->Width(), h = src->Height();
-    std::vector<uint8_t> written(size_t(w) * size_t(h), 0);
-    const UnwrapRows r{options.orientation, options.average,  options.block, w, h,
-                       src->RowTable(1),    dst->RowTable(1), written.data()};
+    UnwrapTarget result(dst->RowTable(1), w, h,
+                        size_t(w) * size_t(h) * sizeof(FltPixel4) >= StreamingBytes);
+    const UnwrapRows r{options.orientation, options.average, options.block, w, h,
+                       src->RowTable(1),    &result};
     for (int32_t y = 0; y < h; ++y) UnwrapRow(r, uv->Group1(0, y), y);
-    for (int32_t y = 0; y < h; ++y) ClearUnwritten(r, y);
+    result.Finish();
   }
 
   // Any layout, pixel by pixel through cursors, into a cleared result.

@@ -56,37 +56,74 @@ void FindRangesAt(const Image* img, ChannelRange* ranges) {
 #endif
 }
 
-void StretchRowAt(const float* in, float* out, size_t width, const Stretch* stretch) {
-  const Stretch &red = stretch[0], &green = stretch[1], &blue = stretch[2];
+// Each channel's quotient is first worked with the reciprocal of its span:
+// (value - low) * (1 / span) lies within 2.0001 double units of the last
+// place (ulps) of the exact quotient, so within about 4 ulps of the double
+// the rule narrows. A step with a lane that may narrow otherwise goes
+// through the division. A span whose reciprocal is not a normal double
+// always divides.
+void StretchRowAt(const float* in, float* out, size_t width, const Stretch* stretch, bool stream) {
   const Doubles d;
-  auto channel = [&](const Stretch& s) {
-    const DoubleVec low = hn::Set(d, s.low), span = hn::Set(d, s.span);
-    const bool zero = s.zero;
-    return [=](FloatVec v) {
-      return zero ? hn::Zero(Floats()) : Narrow(hn::Div(hn::Sub(Widen(v), low), span));
-    };
+  struct Channel {
+    DoubleVec low, span, scale;
+    bool zero;
   };
-  const auto r = channel(red), g = channel(green), b = channel(blue);
+  bool reciprocals = true;
+  auto channel = [&](const Stretch& s) {
+    const double scale = 1.0 / s.span;
+    if (!s.zero) reciprocals = reciprocals && std::fpclassify(scale) == FP_NORMAL;
+    return Channel{hn::Set(d, s.low), hn::Set(d, s.span), hn::Set(d, s.zero ? 0.0 : scale), s.zero};
+  };
+  const Channel r = channel(stretch[0]), g = channel(stretch[1]), b = channel(stretch[2]);
   auto vec = [&](const Rgba<FloatVec>& px) {
-    return Rgba<FloatVec>{r(px.r), g(px.g), b(px.b), px.a};
+    const DoubleVec dr = hn::Sub(Widen(px.r), r.low), dg = hn::Sub(Widen(px.g), g.low),
+                    db = hn::Sub(Widen(px.b), b.low);
+    DoubleVec qr, qg, qb;
+    bool divide = !reciprocals;
+    if (reciprocals) {
+      qr = hn::Mul(dr, r.scale), qg = hn::Mul(dg, g.scale), qb = hn::Mul(db, b.scale);
+      divide = !hn::AllTrue(Floats(), hn::And(NarrowsAsTheRule(qr),
+                                              hn::And(NarrowsAsTheRule(qg), NarrowsAsTheRule(qb))));
+    }
+    if (divide) qr = hn::Div(dr, r.span), qg = hn::Div(dg, g.span), qb = hn::Div(db, b.span);
+    auto narrowed = [](const Channel& c, DoubleVec q) {
+      return c.zero ? hn::Zero(Floats()) : Narrow(q);
+    };
+    return Rgba<FloatVec>{narrowed(r, qr), narrowed(g, qg), narrowed(b, qb), px.a};
   };
   auto plain = [&](float(&px)[4]) {
-    px[ChanB] = StretchValue(blue, px[ChanB]);
-    px[ChanG] = StretchValue(green, px[ChanG]);
-    px[ChanR] = StretchValue(red, px[ChanR]);
+    px[ChanB] = StretchValue(stretch[2], px[ChanB]);
+    px[ChanG] = StretchValue(stretch[1], px[ChanG]);
+    px[ChanR] = StretchValue(stretch[0], px[ChanR]);
   };
-  MapRow<false>(in, out, width, vec, plain);
+  if (stream)
+    MapRow<true>(in, out, width, vec, plain);
+  else
+    MapRow<false>(in, out, width, vec, plain);
 }
 
 // Pixels whose vectors are all shorter than the limit are written back as
 // they came; in a step with any vector at the limit, all are worked and the
 // shorter ones keep their own values.
+//
+// The quotients are first worked with the reciprocal of the length: each
+// rounding after the exact c / length adds at most one double unit (2^-53)
+// of relative error, so c * (1 / length), times the limit and times the
+// multiplier, lies within 7 of them of the rule's double, as long as no
+// product between falls out of the normal double range. A quotient's
+// magnitude lies between 2^-277 and 2, so with a limit of 0 or between
+// 2^-600 and 2^600 none does (the last product may overflow or underflow in
+// one form and not the other: both then lie beyond the floats and narrow
+// alike). A step with a lane that may narrow otherwise goes through the
+// divisions.
 void ClipRowAt(const float* in, float* out, size_t width, ClipMode mode, double limit,
-               double multiplier) {
+               double multiplier, bool stream) {
   const Doubles d;
   // For a float length, limit > length exactly when length < this float.
   const FloatVec shorter = hn::Set(Floats(), FloatAtOrAbove(limit));
   const DoubleVec scale = hn::Set(d, limit), times = hn::Set(d, multiplier);
+  const bool reciprocal =
+      limit == 0.0 || (std::abs(limit) >= 0x1p-600 && std::abs(limit) <= 0x1p600);
   auto vec = [&](const Rgba<FloatVec>& px) {
     const FloatVec length =
         hn::Sqrt(hn::Add(hn::Add(hn::Mul(px.g, px.g), hn::Mul(px.b, px.b)), hn::Mul(px.r, px.r)));
@@ -99,17 +136,33 @@ void ClipRowAt(const float* in, float* out, size_t width, ClipMode mode, double 
                             hn::IfThenElse(reached, zero, px.b), px.a};
     }
     const DoubleVec wide = Widen(length);
-    auto scaled = [&](FloatVec c) {
-      DoubleVec q = hn::Div(Widen(c), wide);
-      if (mode == ClipMode::Clip) q = hn::Mul(q, scale);
-      return hn::IfThenElse(reached, Narrow(hn::Mul(q, times)), c);
+    auto finish = [&](DoubleVec q) {
+      return hn::Mul(mode == ClipMode::Clip ? hn::Mul(q, scale) : q, times);
     };
-    return Rgba<FloatVec>{scaled(px.r), scaled(px.g), scaled(px.b), px.a};
+    DoubleVec r, g, b;
+    bool divide = !reciprocal;
+    if (reciprocal) {
+      const DoubleVec inverse = hn::Div(hn::Set(d, 1.0), wide);
+      r = finish(hn::Mul(Widen(px.r), inverse)), g = finish(hn::Mul(Widen(px.g), inverse)),
+      b = finish(hn::Mul(Widen(px.b), inverse));
+      const FloatMask sure =
+          hn::And(NarrowsAsTheRule(r), hn::And(NarrowsAsTheRule(g), NarrowsAsTheRule(b)));
+      divide = !hn::AllTrue(Floats(), hn::Or(hn::Not(reached), sure));
+    }
+    if (divide)
+      r = finish(hn::Div(Widen(px.r), wide)), g = finish(hn::Div(Widen(px.g), wide)),
+      b = finish(hn::Div(Widen(px.b), wide));
+    return Rgba<FloatVec>{hn::IfThenElse(reached, Narrow(r), px.r),
+                          hn::IfThenElse(reached, Narrow(g), px.g),
+                          hn::IfThenElse(reached, Narrow(b), px.b), px.a};
   };
   auto plain = [&](float(&px)[4]) {
     ClipVector(mode, limit, multiplier, px[ChanR], px[ChanG], px[ChanB]);
   };
-  MapRow<false>(in, out, width, vec, plain);
+  if (stream)
+    MapRow<true>(in, out, width, vec, plain);
+  else
+    MapRow<false>(in, out, width, vec, plain);
 }
 
 }  // namespace HWY_NAMESPACE
@@ -131,14 +184,14 @@ void FindRanges(const Image* img, ChannelRange& red, ChannelRange& green, Channe
 }
 
 void StretchRow(const float* in, float* out, size_t width, const Stretch& red, const Stretch& green,
-                const Stretch& blue) {
+                const Stretch& blue, bool stream) {
   const Stretch stretch[3] = {red, green, blue};
-  KernelCall(StretchRowAt)(in, out, width, stretch);
+  KernelCall(StretchRowAt)(in, out, width, stretch, stream);
 }
 
 void ClipRow(const float* in, float* out, size_t width, ClipMode mode, double limit,
-             double multiplier) {
-  KernelCall(ClipRowAt)(in, out, width, mode, limit, multiplier);
+             double multiplier, bool stream) {
+  KernelCall(ClipRowAt)(in, out, width, mode, limit, multiplier, stream);
 }
 }  // namespace util
 #endif  // HWY_ONCE

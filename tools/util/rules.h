@@ -76,9 +76,10 @@ inline float StretchValue(const Stretch& s, float value) {
 // The range of red, green and blue over every pixel of the image.
 void FindRanges(const Image* img, ChannelRange& red, ChannelRange& green, ChannelRange& blue);
 
-// One row of the common layout stretched, alpha kept.
+// One row of the common layout stretched, alpha kept; written past the cache
+// when `stream` is set (kernels::FinishStreaming after the last row).
 void StretchRow(const float* in, float* out, size_t width, const Stretch& red, const Stretch& green,
-                const Stretch& blue);
+                const Stretch& blue, bool stream);
 
 // --------------------------------------------------------- ClipMotionVectors
 
@@ -104,8 +105,9 @@ inline void ClipVector(ClipMode mode, double limit, double multiplier, float& r,
   r = scaled(r), g = scaled(g), b = scaled(b);
 }
 
-// One row of the common layout clipped, alpha kept.
+// One row of the common layout clipped, alpha kept; written past the cache
+// when `stream` is set.
 void ClipRow(const float* in, float* out, size_t width, ClipMode mode, double limit,
-             double multiplier);
+             double multiplier, bool stream);
 
 }  // namespace util

@@ -10,6 +10,8 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <vector>
 
 #include "host/image.h"
 
@@ -78,16 +80,80 @@ inline bool LandingOf(const UVOrientation& orientation, float red, float green, 
   return true;
 }
 
-// The unwrap of the common layout, a row of the UV pass at a time. The
-// result is not cleared beforehand: each write sets all four channels of its
-// pixel, and a map of one byte per pixel says which pixels no write reached.
+// The result of an unwrap of the common layout. Landing places near the
+// rows the UV pass is at go into a window of a few rows that stays in the
+// cache; a row leaves the window with the places no write reached cleared,
+// and is written out while the next UV row is read (past the cache when
+// `stream` is set, for a large result), so that no line of the result is
+// read before it is written. A row reached far ahead of the window is
+// written in place instead, with a byte per pixel that says which pixels a
+// write reached, and a row the window has passed takes any later write in
+// place: the last write in scan order still wins.
+class UnwrapTarget {
+ public:
+  static constexpr int32_t WindowRows = 8;
+
+  UnwrapTarget(std::byte* const* rows, int32_t width, int32_t height, bool stream);
+  UnwrapTarget(const UnwrapTarget&) = delete;
+  UnwrapTarget& operator=(const UnwrapTarget&) = delete;
+
+  // Where row y is written and its writes marked (one byte per pixel, 1 for
+  // written); row y must be reached.
+  float* Row(int32_t y) const { return target_[size_t(y)]; }
+  uint8_t* Marks(int32_t y) const { return marks_[size_t(y)]; }
+  bool Reached(int32_t y) const { return target_[size_t(y)] != nullptr; }
+  // Makes row y writable: moves the window on to it when it is near, or
+  // has it written in place.
+  void Reach(int32_t y);
+  // Clears what no write reached and writes out the window; the result is
+  // complete after this.
+  void Finish();
+
+  // The row that has left the window is written out a part at a time, in
+  // between the registers of the next UV row, so that its writes overlap
+  // the reads rather than stall them: the next part of at most `floats`
+  // floats, or false when no row is leaving. Past the cache when Streams().
+  bool NextLeaving(size_t floats, const float*& from, float*& to, size_t& count) {
+    if (leftFloats_ == 0) return false;
+    count = floats < leftFloats_ ? floats : leftFloats_;
+    from = leavingFrom_;
+    to = leavingTo_;
+    leavingFrom_ += count;
+    leavingTo_ += count;
+    leftFloats_ -= count;
+    if (leftFloats_ == 0) target_[size_t(leavingRow_)] = leavingRowStart_;
+    return true;
+  }
+  bool Streams() const { return stream_; }
+
+ private:
+  void Open(int32_t y);
+  void Close(int32_t y);
+  void FinishLeaving();
+
+  std::byte* const* out_;
+  int32_t width_, height_;
+  bool stream_;
+  int32_t first_ = 0;  // the window's first row; the rows above are done
+  std::vector<float*> target_;
+  std::vector<uint8_t*> marks_;
+  std::vector<uint8_t> inWindow_;
+  std::unique_ptr<float[]> window_;
+  std::unique_ptr<uint8_t[]> windowMarks_, inPlaceMarks_, ignored_;
+  // The row leaving the window: what is left of it, and where it goes.
+  int32_t leavingRow_ = -1;
+  const float* leavingFrom_ = nullptr;
+  float *leavingTo_ = nullptr, *leavingRowStart_ = nullptr;
+  size_t leftFloats_ = 0;
+};
+
+// The unwrap of the common layout, a row of the UV pass at a time.
 struct UnwrapRows {
   UVOrientation orientation;
   bool average, block;
   int32_t width, height;
-  std::byte* const* in;   // rows of the source
-  std::byte* const* out;  // rows of the result
-  uint8_t* written;       // one byte per result pixel
+  std::byte* const* in;  // rows of the source
+  UnwrapTarget* out;
 };
 void UnwrapRow(const UnwrapRows& r, const float* coords, int32_t y);
 
