@@ -21,12 +21,25 @@ bool IsMissing(const Input& in) {
 MissingImages::MissingImages(const std::string& tool, std::vector<std::string> inputs)
     : std::runtime_error(MissingText(tool, inputs)), inputs_(std::move(inputs)) {}
 
-const Output* MainOutput(const Operator& tool) {
+namespace {
+
+// The output named "Output", else the first. Called within this library
+// without going through its table of exported functions.
+const Output* FindMainOutput(const Operator& tool) {
   static const TextID main("Output");  // interned: compared as a pointer
   for (const auto& out : tool.Outputs())
     if (out->ID() == main) return out.get();
   return tool.Outputs().empty() ? nullptr : tool.Outputs().front().get();
 }
+
+[[noreturn, gnu::noinline, gnu::cold]] void RefuseMissing(const Operator& tool) {
+  const Registry* reg = tool.GetRegistry();
+  throw MissingImages(reg && reg->Name() ? reg->Name() : "the tool", MissingRequiredImages(tool));
+}
+
+}  // namespace
+
+const Output* MainOutput(const Operator& tool) { return FindMainOutput(tool); }
 
 std::vector<std::string> MissingRequiredImages(const Operator& tool) {
   std::vector<std::string> missing;
@@ -37,13 +50,9 @@ std::vector<std::string> MissingRequiredImages(const Operator& tool) {
 
 ImagePtr RenderTool(Operator& tool, double time) {
   for (const auto& in : tool.Inputs())
-    if (IsMissing(*in)) {
-      const Registry* reg = tool.GetRegistry();
-      throw MissingImages(reg && reg->Name() ? reg->Name() : "the tool",
-                          MissingRequiredImages(tool));
-    }
+    if (IsMissing(*in)) RefuseMissing(tool);
   Request request(time);
   tool.Process(&request);
-  const Output* output = MainOutput(tool);
+  const Output* output = FindMainOutput(tool);
   return ImagePtr(output ? request.TakeResult(output) : nullptr);
 }

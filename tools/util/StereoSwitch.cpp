@@ -17,9 +17,11 @@ class StereoSwitch : public ThreadedOperator {
   }
 
   void Process(Request* req) override {
+    // Choice values are interned: the options are told apart by pointer.
+    static const TextID left("Left"), right("Right");
     const TextID choice = ChoiceValue(choice_, req);
-    if (choice == "Left") PassOn(left_, req);
-    if (choice == "Right") PassOn(right_, req);
+    if (choice == left) PassOn(left_, req);
+    if (choice == right) PassOn(right_, req);
   }
 
  private:
