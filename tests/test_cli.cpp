@@ -181,9 +181,8 @@ TEST_F(CliTest, FrameRangesRenderThroughHashPathsPrintingFieldsAfterEachFrame) {
   EXPECT_TRUE(Holds(runs[2].err, "frame 3: "));
   EXPECT_TRUE(Holds(runs[2].err, "gap.3.exr"));
   EXPECT_EQ(Lines(runs[2].out).size(), 2u * 6u) << runs[2].out;
-  EXPECT_TRUE(fs::exists(Path("gap-out.1.exr")));
-  EXPECT_TRUE(fs::exists(Path("gap-out.2.exr")));
-  EXPECT_FALSE(fs::exists(Path("gap-out.3.exr")));
+  for (int frame : {1, 2, 3})
+    EXPECT_EQ(fs::exists(Path("gap-out." + std::to_string(frame) + ".exr")), frame < 3) << frame;
 
   // Keeping going: every frame that can be rendered is, the first one
   // missing too, and the failed ones are listed at the end.
@@ -191,9 +190,8 @@ TEST_F(CliTest, FrameRangesRenderThroughHashPathsPrintingFieldsAfterEachFrame) {
   EXPECT_EQ(Lines(runs[3].out).size(), 4u * 6u) << runs[3].out;
   EXPECT_TRUE(Holds(runs[3].err, "frame 6: " + Path("gap.6.exr") + ": no such file"));
   EXPECT_TRUE(Holds(runs[3].err, "3 of 7 frames failed: 0, 3, 6"));
-  for (int frame : {1, 2, 4, 5})
-    EXPECT_TRUE(fs::exists(Path("kept." + std::to_string(frame) + ".exr")));
-  EXPECT_FALSE(fs::exists(Path("kept.3.exr")));
+  for (int frame = 0; frame <= 6; ++frame)
+    EXPECT_EQ(fs::exists(Path("kept." + std::to_string(frame) + ".exr")), frame % 3 != 0) << frame;
 }
 
 TEST_F(CliTest, BadCommandLinesExitTwoNamingWhatIsValid) {

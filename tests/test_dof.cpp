@@ -410,16 +410,13 @@ ImagePtr ThreadsSource(int w, int h) {
   });
 }
 
-// Depths in front of, inside and behind the zone of sharpness.
-ImagePtr EveryZone(int w, int h) {
-  return MakeImage(w, h, [](int x, int y) {
+TEST(DirtyDof, SameBytesOnOneOrEightThreadsAndWhateverTheBleedThreshold) {
+  ImagePtr src = ThreadsSource(96, 64);
+  // Depths in front of, inside and behind the zone of sharpness.
+  ImagePtr z = MakeImage(96, 64, [](int x, int y) {
     const float d = 0.3f + 0.25f * x + 0.1f * y;
     return RGBA{d, d, d, 1};
   });
-}
-
-TEST(DirtyDof, SameBytesOnOneOrEightThreadsAndWhateverTheBleedThreshold) {
-  ImagePtr src = ThreadsSource(96, 64), z = EveryZone(96, 64);
   ToolHarness dof(DirtyDofRecord);
   dof.Connect("Image", src.get()).Connect("Zdepth", z.get());
   EXPECT_TRUE(SameBytesOnOneOrManyThreads(dof));

@@ -215,12 +215,11 @@ class Files : public testing::Test {
       ASSERT_EQ(runs[i].status, 0) << i << ": " << runs[i].err;
   }
   // ZDevider from the scratch folder's `in` to its `out`.
-  Args Divide(const std::string& in, const std::string& out, Args extra = {},
+  Args Divide(const std::string& in, const std::string& out, const Args& extra = {},
               const std::string& zmax = "2") const {
-    Args args = {"render", "ZDevider",     "--input",  "Input=" + Path(in),
-                 "--set",  "Zmax=" + zmax, "--output", Path(out)};
-    args.insert(args.end(), extra.begin(), extra.end());
-    return args;
+    return Args{"render", "ZDevider",     "--input",  "Input=" + Path(in),
+                "--set",  "Zmax=" + zmax, "--output", Path(out)} +
+           extra;
   }
   ScratchFolder scratch_{"vexlan-files"};
 };
@@ -400,11 +399,10 @@ TEST_F(Files, NeighbourToolsSeeTheWholeFrameAndSecondImagesMeetByPosition) {
   WriteParts(Path("depth-overscan.exr"),
              {{"", display, wholeDepth, {"Z"}, cropped(depth, depthData), Float}});
   auto dof = [&](const std::string& image, const std::string& z, const std::string& out) {
-    Args args = {
-        "render",    "DirtyDof", "--set",           "PlaneOfFocus=2", "--set",
-        "Fstop=0.5", "--set",    "FocalLength=300", "--input",        "Image=" + Path(image)};
-    args.insert(args.end(), {"--input", "Zdepth=" + Path(z), "--output", Path(out)});
-    return args;
+    return Args{"render", "DirtyDof",  "--set", "PlaneOfFocus=2",
+                "--set",  "Fstop=0.5", "--set", "FocalLength=300"} +
+           Args{"--input", "Image=" + Path(image), "--input", "Zdepth=" + Path(z), "--output",
+                Path(out)};
   };
   auto normalize = [&](const std::string& in, const std::string& out) {
     return Args{"render", "Normalizer", "--input", "Input=" + Path(in), "--output", Path(out)};

@@ -49,6 +49,14 @@ const Expected Records[] = {
      "Built: Oct  4 2012", 354, 0, 0},
 };
 
+// The tags of a list, in order; a zero tag ends it.
+std::vector<Tag> TagsOf(const TagList& list) {
+  std::vector<Tag> tags;
+  for (const TagItem& item : list) tags.push_back(item.tag);
+  EXPECT_EQ(list.Data()[list.Size()].tag, 0u);
+  return tags;
+}
+
 // The module loaded for the life of one test, or until reset.
 using Module = std::unique_ptr<void, int (*)(void*)>;
 Module Load() { return Module(dlopen(VEXLAN_PLUGIN_PATH, RTLD_NOW | RTLD_LOCAL), dlclose); }
@@ -88,9 +96,7 @@ TEST(Module, RegistersTheFourteenToolsInOrderWithTheirRecordsAndTheCommonPageSha
     if (want.int3) order.push_back(RegInt3);
     if (want.int19) order.push_back(RegInt19);
     order.insert(order.end(), {RegInt1B, RegTileColor});
-    ASSERT_EQ(reg.Tags().Size(), order.size());
-    for (size_t t = 0; t < order.size(); ++t) EXPECT_EQ(reg.Tags()[t].tag, order[t]) << t;
-    EXPECT_EQ(reg.Tags().Data()[order.size()].tag, 0u);
+    EXPECT_EQ(TagsOf(reg.Tags()), order);
 
     const auto* tile = static_cast<const ResColor*>(reg.Tags().GetPointer(RegTileColor));
     EXPECT_EQ(tile->Name(), nullptr);
@@ -147,22 +153,14 @@ TEST(Module, UnloadingRemovesTheRecordsInReverseOrder) {
 }
 
 TEST(InputVocabulary, WritesAttributesInTheOrderGiven) {
-  InputDecl slider = Slider("Fstop", "Fstop").LowerLimit(0.0).Default(2.8);
-  ASSERT_EQ(slider.Attributes().Size(), 4u);
-  EXPECT_EQ(slider.Attributes()[0].tag, DataType);
-  EXPECT_EQ(slider.Attributes()[1].tag, InputControl);
-  EXPECT_EQ(slider.Attributes()[2].tag, RangeMin);
-  EXPECT_EQ(slider.Attributes()[3].tag, Default);
-
+  EXPECT_EQ(TagsOf(Slider("Fstop", "Fstop").LowerLimit(0.0).Default(2.8).Attributes()),
+            (std::vector<Tag>{DataType, InputControl, RangeMin, Default}));
   InputDecl field = Slider("CoC", "Circle of confusion (mm)").Default(1.0).Computed();
-  EXPECT_EQ(field.Attributes()[3].tag, InputFlagA);
-  EXPECT_EQ(field.Attributes()[4].tag, InputFlag10);
-
+  EXPECT_EQ(TagsOf(field.Attributes()),
+            (std::vector<Tag>{DataType, InputControl, Default, InputFlagA, InputFlag10}));
   InputDecl choice = Choice("Mode", "Mode", {"Black", "Wrap"}, "Wrap");
-  const std::vector<Tag> order = {DataType,   InputControl, ChoiceText,
-                                  ChoiceText, ChoiceFlag,   ChoiceDefault};
-  ASSERT_EQ(choice.Attributes().Size(), order.size());
-  for (size_t i = 0; i < order.size(); ++i) EXPECT_EQ(choice.Attributes()[i].tag, order[i]);
+  EXPECT_EQ(TagsOf(choice.Attributes()), (std::vector<Tag>{DataType, InputControl, ChoiceText,
+                                                           ChoiceText, ChoiceFlag, ChoiceDefault}));
   EXPECT_TRUE(*choice.Attributes().GetID(DataType) == "TextID");
 
   InputDecl label = Label("ICI", "Title");

@@ -28,10 +28,6 @@ namespace {
 
 const fs::path Guide = fs::path(VEXLAN_SOURCE_DIR) / "docs" / "tools";
 
-bool StartsWith(const std::string& text, const std::string& start) {
-  return text.compare(0, start.size(), start) == 0;
-}
-
 std::string Trimmed(const std::string& text) {
   const size_t first = text.find_first_not_of(' ');
   if (first == std::string::npos) return "";
@@ -93,7 +89,7 @@ std::vector<GuideCommand> CommandsOf(const fs::path& page) {
   size_t blockFirst = 0;      // the first command of the last sh block
   bool afterShBlock = false;  // only blank lines since a sh block closed
   for (const std::string& line : Lines(FileText(page))) {
-    if (StartsWith(line, "```")) {
+    if (line.starts_with("```")) {
       if (!inBlock) {
         info = Trimmed(line.substr(3));
         inBlock = true, block.clear();
@@ -111,7 +107,7 @@ std::vector<GuideCommand> CommandsOf(const fs::path& page) {
       continue;
     }
     block += line + "\n";
-    if (info != "sh" || (command.empty() && !StartsWith(line, "vexlan render "))) continue;
+    if (info != "sh" || (command.empty() && !line.starts_with("vexlan render "))) continue;
     std::string part = Trimmed(line);
     const bool more = !part.empty() && part.back() == '\\';
     if (more) part = Trimmed(part.substr(0, part.size() - 1));
@@ -159,18 +155,11 @@ std::optional<int> PngWidth(const fs::path& path) {
 // The cells of the first table under "## Inputs", header and rule left out.
 std::vector<std::vector<std::string>> InputRows(const fs::path& page) {
   std::vector<std::vector<std::string>> rows;
-  bool inSection = false, inTable = false;
-  int skip = 2;
+  bool inSection = false;
   for (const std::string& line : Lines(FileText(page))) {
-    if (StartsWith(line, "## ")) inSection = line == "## Inputs";
-    if (!inSection) continue;
-    if (!StartsWith(line, "|")) {
-      if (inTable) break;
-      continue;
-    }
-    inTable = true;
-    if (skip > 0) {
-      --skip;
+    if (line.starts_with("## ")) inSection = line == "## Inputs";
+    if (!inSection || !line.starts_with("|")) {
+      if (!rows.empty()) break;
       continue;
     }
     std::vector<std::string> cells;
@@ -178,6 +167,7 @@ std::vector<std::vector<std::string>> InputRows(const fs::path& page) {
     for (std::string cell; std::getline(in, cell, '|');) cells.push_back(Trimmed(cell));
     rows.push_back(cells);
   }
+  rows.erase(rows.begin(), rows.begin() + std::min<size_t>(2, rows.size()));
   return rows;
 }
 
@@ -223,7 +213,8 @@ TEST(GuidePages, EachToolHasAPageListingItsInputsInPageOrder) {
         case InputKind::Number: {
           char* end = nullptr;
           const double value = std::strtod(given.c_str(), &end);
-          EXPECT_TRUE(end != given.c_str() && (*end == '\0' || StartsWith(end, " (")))
+          EXPECT_TRUE(end != given.c_str() &&
+                      (*end == '\0' || std::string_view(end).starts_with(" (")))
               << "not a number: " << given;
           EXPECT_EQ(value, in.NumberValue()) << "the default written as " << given;
           break;
@@ -244,7 +235,7 @@ TEST(GuidePages, EveryLinkAndPictureTheyShowIsThereAndPicturesAreSmall) {
     const std::string text = FileText(doc);
     for (std::sregex_iterator it(text.begin(), text.end(), link), end; it != end; ++it) {
       const std::string target = (*it)[2];
-      if (StartsWith(target, "http")) continue;
+      if (target.starts_with("http")) continue;
       const fs::path path = fs::weakly_canonical(doc.parent_path() / target);
       EXPECT_TRUE(fs::exists(path)) << "the link to " << target << " leads nowhere";
       if ((*it)[1] != "!" || !fs::exists(path)) continue;
@@ -304,7 +295,7 @@ TEST(Demo, WritesTheSceneAndItsStepsWhichTheGuideShowsAndWhichGiveTheSameBytesOn
 
   std::map<std::string, std::string> demoSteps;  // step -> its command
   for (const std::string& line : Lines(demoRun.out)) {
-    if (!StartsWith(line, "vexlan render ")) continue;
+    if (!line.starts_with("vexlan render ")) continue;
     const auto words = ShellWords(line);
     ASSERT_TRUE(words) << line;
     demoSteps[Step(*words)] = line;

@@ -128,23 +128,13 @@ ToolHarness& AimDown(ToolHarness& tool, double cone) {
   return tool.Set("Blue", 10).Set("LightConeSize", cone).Set("LightIntensity", 1);
 }
 
-// A pass of four points: one at the light, one at right angles to the
-// axis, one behind the light and one on the axis.
-ImagePtr SpotlightPass() {
-  return Row({{0, 0, 0, 0.25f}, {10, 0, 10, 1}, {0, 0, 20, 1}, {0, 0, 10, 1}});
-}
-
-TEST(SimpleSpotlight, DefaultsLightNothing) {
-  ImagePtr pass = SpotlightPass();
+TEST(SimpleSpotlight, DefaultsLightNothingAimedItIsFullOnTheAxisNoneAtRightAnglesOrBehind) {
+  // Four points: one at the light, one at right angles to the axis, one
+  // behind the light and one on the axis.
+  ImagePtr pass = Row({{0, 0, 0, 0.25f}, {10, 0, 10, 1}, {0, 0, 20, 1}, {0, 0, 10, 1}});
   ToolHarness tool(SimpleSpotlightRecord);
   tool.Connect("Position", pass.get());
   EXPECT_EQ(Pixels(tool.Render().get()), (std::vector<RGBA>(4, Grey(0))));
-}
-
-TEST(SimpleSpotlight, FullOnTheAxisNoneAtRightAnglesOrBehind) {
-  ImagePtr pass = SpotlightPass();
-  ToolHarness tool(SimpleSpotlightRecord);
-  tool.Connect("Position", pass.get());
   // The output's alpha is the light itself, not the pass's alpha; a point at
   // the light has no direction to it and gets no light.
   EXPECT_EQ(Pixels(AimDown(tool, 1).Render().get()),
@@ -358,20 +348,20 @@ TEST(SSAOMath, NormalsTurnsAndOcclusionOfOneSample) {
   EXPECT_TRUE(std::isnan(OcclusionOf(p, n, {1, 2, 4}, 1, NaN, 1)));
 }
 
-// The occlusion of a bumpy surface seen from the front; further channel
-// "id" of pixel (x, y) holds 100 y + x.
-struct BumpySSAO {
-  Bumps bumps{12, 10, {"id"}};
-  ToolHarness tool{SSAORecord};
-  BumpySSAO() {
-    tool.Set("Intensity", 3).Set("SampleRad", 20);
-    tool.Connect("Normals", bumps.normals.get()).Connect("Position", bumps.position.get());
-  }
-};
-
-TEST(SSAO, WritesTheOcclusionAsGreyInEveryChannelWithTheNormalsFurtherOnesAndBiasTwoClearsIt) {
-  BumpySSAO ssao;
-  ImagePtr out = ssao.tool.Render(), biased = ssao.tool.Set("Bias", 2).Render();
+// On a bumpy surface seen from the front: the occlusion as grey in every
+// channel, with the normals' further channel "id" (100 y + x); a bias of 2
+// clears it; the quality counts in whole steps of at least one.
+TEST(SSAO,
+     WritesGreyOcclusionWithTheNormalsFurtherChannelsBiasClearsItAndQualityCountsInWholeSteps) {
+  Bumps bumps(12, 10, {"id"});
+  ToolHarness tool(SSAORecord);
+  tool.Set("Intensity", 3).Set("SampleRad", 20);
+  tool.Connect("Normals", bumps.normals.get()).Connect("Position", bumps.position.get());
+  ImagePtr out = tool.Render();  // quality 1, bias 0
+  for (double q : {1.9, 0.0, -4.0, double(NaN)})
+    EXPECT_TRUE(SameBytes(out.get(), tool.Set("Quality", q).Render().get())) << q;
+  EXPECT_FALSE(SameBytes(out.get(), tool.Set("Quality", 2).Render().get()));
+  ImagePtr biased = tool.Set("Quality", 1).Set("Bias", 2).Render();
   float most = 0;
   for (int y = 0; y < 10; ++y)
     for (int x = 0; x < 12; ++x) {
@@ -384,30 +374,17 @@ TEST(SSAO, WritesTheOcclusionAsGreyInEveryChannelWithTheNormalsFurtherOnesAndBia
   EXPECT_GT(most, 0.0f);
 }
 
-TEST(SSAO, QualityCountsInWholeStepsOfAtLeastOne) {
-  BumpySSAO ssao;
-  ImagePtr one = ssao.tool.Set("Quality", 1).Render();
-  for (double q : {1.9, 0.0, -4.0, double(NaN)})
-    EXPECT_TRUE(SameBytes(one.get(), ssao.tool.Set("Quality", q).Render().get())) << q;
-  EXPECT_FALSE(SameBytes(one.get(), ssao.tool.Set("Quality", 2).Render().get()));
-}
-
-TEST(SSAO, AFlatSurfaceFacingTheCameraIsOpen) {
+// Normals facing the camera: a flat surface is open; on a 1 x 1 position
+// pass every sample hits the pixel's own point, adding 0.25 x 2 each, and
+// the 16 Q of them are divided by 16 Q.
+TEST(SSAO, AFlatSurfaceIsOpenAndSamplesOfOnePointAverageMinusBiasTimesIntensity) {
   ImagePtr normals = ConstantImage(9, 7, {0.5f, 0.5f, 1.0f, 1});
   ImagePtr flat = MakeImage(9, 7, [](int x, int y) { return RGBA{x * 0.5f, -y * 2.0f, 3, 1}; });
+  ImagePtr point = ConstantImage(1, 1, {0, 0, 2, 1});
   ToolHarness tool(SSAORecord);
   tool.Set("Quality", 3).Connect("Normals", normals.get()).Connect("Position", flat.get());
   EXPECT_TRUE(SameBytes(tool.Render().get(), ConstantImage(9, 7, {0, 0, 0, 0}).get()));
-}
-
-TEST(SSAO, SamplesOfOnePointAverageMinusBiasTimesIntensity) {
-  // A 1 x 1 position pass: every sample hits the pixel's own point, adding
-  // 0.25 x 2 each, and the 16 Q of them are divided by 16 Q.
-  ImagePtr normals = ConstantImage(9, 7, {0.5f, 0.5f, 1.0f, 1});
-  ImagePtr point = ConstantImage(1, 1, {0, 0, 2, 1});
-  ToolHarness tool(SSAORecord);
-  tool.Set("Bias", -0.25).Set("Intensity", 2);
-  tool.Connect("Normals", normals.get()).Connect("Position", point.get());
+  tool.Set("Bias", -0.25).Set("Intensity", 2).Connect("Position", point.get());
   for (double quality : {1.0, 3.0, 16.0})
     EXPECT_EQ(PixelAt(tool.Set("Quality", quality).Render().get(), 8, 6),
               (RGBA{0.5f, 0.5f, 0.5f, 0.5f}));
