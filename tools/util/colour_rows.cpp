@@ -13,12 +13,30 @@ namespace util {
 namespace HWY_NAMESPACE {
 using namespace kernels::HWY_NAMESPACE;
 
-// The first pass of the normaliser. Each pixel is one vector of blue, green,
-// red, alpha, and each lane follows the rule of its channel in scan order. A
-// value outside a threshold stands in as the starting value, which never
-// wins; the comparisons that carry from pixel to pixel are then a plain
-// minimum and maximum. The double thresholds become the float bounds that
-// admit exactly the same float values.
+// The first pass of the normaliser. A value outside a threshold stands in as
+// the starting value, which never wins; the comparisons that carry from pixel
+// to pixel are then a plain minimum and maximum. The double thresholds become
+// the float bounds that admit exactly the same float values.
+//
+// Each row is taken several registers of whole pixels at a time, into as
+// many pairs of accumulators, reduced at the end of the row and then taken
+// into the running range as one value per channel, rows in scan order. That
+// gives the rule's bits:
+// - The rule's minimum is the first value in scan order (starting value
+//   first) that is numerically the smallest, and its maximum likewise. Two
+//   floats numerically equal and not zero have the same bits, and no
+//   candidate is ever not a number, so order matters only for zeros.
+// - The maximum starts at +0 and only a value above it replaces it, so the
+//   rule's maximum is never -0; nor is any accumulator's (Greater keeps its
+//   second operand on a tie, the accumulator, which starts at +0).
+// - A row's smallest value that is a zero is given the sign of the row's
+//   first zero of that channel (where one zero lies within the threshold,
+//   all do). Taking each row into the running minimum only where it is
+//   strictly less is then the rule: the rule's running minimum, coming into
+//   a row at m, leaves it unchanged unless the row holds a value below m,
+//   and otherwise at the row's first value equal to the row's smallest.
+//   Only the first row whose smallest value is a zero below the running
+//   minimum needs the search, at most once per channel per image.
 void FindRangesAt(const Image* img, ChannelRange* ranges) {
   ChannelRange &red = ranges[0], &green = ranges[1], &blue = ranges[2];
 #if HWY_TARGET == HWY_SCALAR
@@ -31,28 +49,66 @@ void FindRangesAt(const Image* img, ChannelRange* ranges) {
     }
   }
 #else
-  const OnePixel d;
+  // Whole pixels in every register.
+  const WideFloats d;
+  constexpr size_t MaxFloats = hn::MaxLanes(WideFloats());
+  static_assert(MaxFloats % 4 == 0, "a register of whole pixels");
+  const size_t floats = hn::Lanes(d), perRegister = floats / 4;
   constexpr float inf = std::numeric_limits<float>::infinity();
-  HWY_ALIGN const float low[4] = {FloatAtOrAbove(blue.tmin), FloatAtOrAbove(green.tmin),
-                                  FloatAtOrAbove(red.tmin), inf};
-  HWY_ALIGN const float high[4] = {FloatAtOrBelow(blue.tmax), FloatAtOrBelow(green.tmax),
-                                   FloatAtOrBelow(red.tmax), -inf};
-  const auto tmin = hn::Load(d, low), tmax = hn::Load(d, high);
+  const float low[4] = {FloatAtOrAbove(blue.tmin), FloatAtOrAbove(green.tmin),
+                        FloatAtOrAbove(red.tmin), inf};
+  const float high[4] = {FloatAtOrBelow(blue.tmax), FloatAtOrBelow(green.tmax),
+                         FloatAtOrBelow(red.tmax), -inf};
+  HWY_ALIGN float lows[MaxFloats], highs[MaxFloats];
+  for (size_t i = 0; i < floats; ++i) lows[i] = low[i % 4], highs[i] = high[i % 4];
+  const auto tmin = hn::Load(d, lows), tmax = hn::Load(d, highs);
   const auto startMin = hn::Set(d, 255.0f), startMax = hn::Zero(d);
-  auto min = startMin, max = startMax;
+  float min[3] = {255.0f, 255.0f, 255.0f}, max[3] = {0.0f, 0.0f, 0.0f};
+  const size_t width = size_t(img->Width());
   for (int32_t y = 0; y < img->Height(); ++y) {
     const float* row = img->Group1(0, y);
-    for (int32_t x = 0; x < img->Width(); ++x) {
-      const auto s = hn::LoadU(d, row + 4 * x);
-      min = Lesser(hn::IfThenElse(s >= tmin, s, startMin), min);
-      max = Greater(hn::IfThenElse(s <= tmax, s, startMax), max);
+    auto min0 = startMin, min1 = startMin, min2 = startMin, min3 = startMin;
+    auto max0 = startMax, max1 = startMax, max2 = startMax, max3 = startMax;
+    auto take = [&](const float* at, auto& lo, auto& hi) VEXLAN_INLINE_LAMBDA {
+      const auto s = hn::LoadU(d, at);
+      lo = Lesser(hn::IfThenElse(s >= tmin, s, startMin), lo);
+      hi = Greater(hn::IfThenElse(s <= tmax, s, startMax), hi);
+    };
+    size_t x = 0;
+    for (; x + 4 * perRegister <= width; x += 4 * perRegister) {
+      const float* at = row + 4 * x;
+      take(at, min0, max0);
+      take(at + floats, min1, max1);
+      take(at + 2 * floats, min2, max2);
+      take(at + 3 * floats, min3, max3);
+    }
+    for (; x + perRegister <= width; x += perRegister) take(row + 4 * x, min0, max0);
+    HWY_ALIGN float mins[MaxFloats], maxs[MaxFloats];
+    hn::Store(Lesser(Lesser(min0, min1), Lesser(min2, min3)), d, mins);
+    hn::Store(Greater(Greater(max0, max1), Greater(max2, max3)), d, maxs);
+    for (int c = 0; c < 3; ++c) {
+      // The accumulators' lanes hold candidates already.
+      float lo = 255.0f, hi = 0.0f;
+      for (size_t i = c; i < floats; i += 4) {
+        if (mins[i] < lo) lo = mins[i];
+        if (maxs[i] > hi) hi = maxs[i];
+      }
+      for (size_t i = x; i < width; ++i) {
+        const float s = row[4 * i + c];
+        if (s >= low[c] && s < lo) lo = s;
+        if (s <= high[c] && s > hi) hi = s;
+      }
+      if (lo == 0.0f && lo < min[c]) {
+        size_t i = 0;
+        while (row[4 * i + c] != 0.0f) ++i;
+        lo = row[4 * i + c];
+      }
+      if (lo < min[c]) min[c] = lo;
+      if (hi > max[c]) max[c] = hi;
     }
   }
-  HWY_ALIGN float mins[4], maxs[4];
-  hn::Store(min, d, mins);
-  hn::Store(max, d, maxs);
-  blue.min = mins[ChanB], green.min = mins[ChanG], red.min = mins[ChanR];
-  blue.max = maxs[ChanB], green.max = maxs[ChanG], red.max = maxs[ChanR];
+  blue.min = min[ChanB], green.min = min[ChanG], red.min = min[ChanR];
+  blue.max = max[ChanB], green.max = max[ChanG], red.max = max[ChanR];
 #endif
 }
 
