@@ -112,40 +112,53 @@ void FindRangesAt(const Image* img, ChannelRange* ranges) {
 #endif
 }
 
-// Each channel's quotient is first worked with the reciprocal of its span:
-// (value - low) * (1 / span) lies within 2.0001 double units of the last
-// place (ulps) of the exact quotient, so within about 4 ulps of the double
-// the rule narrows. A step with a lane that may narrow otherwise goes
-// through the division. A span whose reciprocal is not a normal double
-// always divides.
+// Each channel's quotient is first bounded with the reciprocal of its span:
+// with scale = 1 / span rounded, and below and above scale (1 -+ 2^-47)
+// rounded, all normal doubles, the exact products d below and d above
+// (d = value - low, the rule's own difference) lie either side of d / span:
+// the two roundings in each are off by at most 2^-53 of their values, far
+// less than 2^-47. Rounding to the nearest double keeps that order, even
+// where a product overflows or underflows, so the products rounded lie
+// either side of the rule's double d / span rounded, with its sign (d = 0
+// gives zeros of the rule's sign, an infinite d its infinities, and not a
+// number is never sure); NarrowBetween gives the rule's float where both
+// narrow to one. A step with a lane that may narrow otherwise goes through
+// the division. A span whose bounds are not all normal doubles always
+// divides. A channel that stretches to zero needs neither.
 void StretchRowAt(const float* in, float* out, size_t width, const Stretch* stretch, bool stream) {
   const Doubles d;
   struct Channel {
-    DoubleVec low, span, scale;
+    DoubleVec low, span, below, above;
     bool zero;
   };
   bool reciprocals = true;
   auto channel = [&](const Stretch& s) {
-    const double scale = 1.0 / s.span;
-    if (!s.zero) reciprocals = reciprocals && std::fpclassify(scale) == FP_NORMAL;
-    return Channel{hn::Set(d, s.low), hn::Set(d, s.span), hn::Set(d, s.zero ? 0.0 : scale), s.zero};
+    const double scale = 1.0 / s.span, below = scale * (1 - 0x1p-47), above = scale * (1 + 0x1p-47);
+    if (!s.zero)
+      for (double f : {scale, below, above})
+        reciprocals = reciprocals && std::fpclassify(f) == FP_NORMAL;
+    return Channel{hn::Set(d, s.low), hn::Set(d, s.span), hn::Set(d, s.zero ? 0.0 : below),
+                   hn::Set(d, s.zero ? 0.0 : above), s.zero};
   };
   const Channel r = channel(stretch[0]), g = channel(stretch[1]), b = channel(stretch[2]);
   auto vec = [&](const Rgba<FloatVec>& px) {
     const DoubleVec dr = hn::Sub(Widen(px.r), r.low), dg = hn::Sub(Widen(px.g), g.low),
                     db = hn::Sub(Widen(px.b), b.low);
-    DoubleVec qr, qg, qb;
-    bool divide = !reciprocals;
+    auto narrowed = [](const Channel& c, FloatVec q) { return c.zero ? hn::Zero(Floats()) : q; };
     if (reciprocals) {
-      qr = hn::Mul(dr, r.scale), qg = hn::Mul(dg, g.scale), qb = hn::Mul(db, b.scale);
-      divide = !hn::AllTrue(Floats(), hn::And(NarrowsAsTheRule(qr),
-                                              hn::And(NarrowsAsTheRule(qg), NarrowsAsTheRule(qb))));
+      const SureFloats qr = NarrowBetween(hn::Mul(dr, r.below), hn::Mul(dr, r.above));
+      const SureFloats qg = NarrowBetween(hn::Mul(dg, g.below), hn::Mul(dg, g.above));
+      const SureFloats qb = NarrowBetween(hn::Mul(db, b.below), hn::Mul(db, b.above));
+      auto sure = [](const Channel& c, const SureFloats& q) {
+        return c.zero ? hn::Ge(hn::Zero(Floats()), hn::Zero(Floats())) : q.sure;
+      };
+      if (hn::AllTrue(Floats(), hn::And(sure(r, qr), hn::And(sure(g, qg), sure(b, qb)))))
+        return Rgba<FloatVec>{narrowed(r, qr.value), narrowed(g, qg.value), narrowed(b, qb.value),
+                              px.a};
     }
-    if (divide) qr = hn::Div(dr, r.span), qg = hn::Div(dg, g.span), qb = hn::Div(db, b.span);
-    auto narrowed = [](const Channel& c, DoubleVec q) {
-      return c.zero ? hn::Zero(Floats()) : Narrow(q);
-    };
-    return Rgba<FloatVec>{narrowed(r, qr), narrowed(g, qg), narrowed(b, qb), px.a};
+    return Rgba<FloatVec>{narrowed(r, Narrow(hn::Div(dr, r.span))),
+                          narrowed(g, Narrow(hn::Div(dg, g.span))),
+                          narrowed(b, Narrow(hn::Div(db, b.span))), px.a};
   };
   auto plain = [&](float(&px)[4]) {
     px[ChanB] = StretchValue(stretch[2], px[ChanB]);
