@@ -175,24 +175,48 @@ void StretchRowAt(const float* in, float* out, size_t width, const Stretch* stre
 // they came; in a step with any vector at the limit, all are worked and the
 // shorter ones keep their own values.
 //
-// The quotients are first worked with the reciprocal of the length: each
-// rounding after the exact c / length adds at most one double unit (2^-53)
-// of relative error, so c * (1 / length), times the limit and times the
-// multiplier, lies within 7 of them of the rule's double, as long as no
-// product between falls out of the normal double range. A quotient's
-// magnitude lies between 2^-277 and 2, so with a limit of 0 or between
-// 2^-600 and 2^600 none does (the last product may overflow or underflow in
-// one form and not the other: both then lie beyond the floats and narrow
-// alike). A step with a lane that may narrow otherwise goes through the
-// divisions.
+// The rule's double is q0 = c / length, times the limit, times the
+// multiplier (clipping; only the multiplier when dividing), each step
+// rounded; its factors after the quotient are folded into one, F (the
+// limit times the multiplier, rounded), and F (1 -+ 2^-47), rounded, times
+// the reciprocal of the length, rounded, bound c's factor from below and
+// above. Where F and (clipping) the limit are normal doubles of 2^-600 to
+// 2^600 in magnitude, and the length is neither 0, infinite nor not a
+// number:
+// - the reciprocal lies between 2^-128 and 2^149, the bounds of the factor
+//   between 2^-729 and 2^750, and the quotient c / length of the rule
+//   between 2^-277 and 2 in magnitude, or is 0 (the length is not much
+//   shorter than any channel, even where squares underflow), so no rounding
+//   in either form leaves the normal doubles but the rule's last, and each
+//   is off by at most 2^-53 of its value;
+// - so c times each bound, exactly, lies either side of the rule's value
+//   before its last rounding (four roundings against two, far less than
+//   2^-47), and rounding to the nearest double keeps that order, overflow
+//   and underflow included: the products rounded lie either side of q0,
+//   with its sign, and NarrowBetween gives its float where both narrow to
+//   one.
+// A zero c gives zeros of the rule's sign in both forms. A zero length (all
+// squares underflowed) gives infinities of the rule's
+// sign, or not a number for c = 0; an infinite one zeros of the rule's
+// sign, or not a number for infinite c; not a number is never sure. F is
+// also used where it is exactly 0 (the multiplier or, clipping, the limit
+// is 0 and the other finite): both forms give zeros of one sign, or not a
+// number. Any other limit and multiplier always divide, as does a step with
+// a lane that may narrow otherwise.
 void ClipRowAt(const float* in, float* out, size_t width, ClipMode mode, double limit,
                double multiplier, bool stream) {
   const Doubles d;
   // For a float length, limit > length exactly when length < this float.
   const FloatVec shorter = hn::Set(Floats(), FloatAtOrAbove(limit));
   const DoubleVec scale = hn::Set(d, limit), times = hn::Set(d, multiplier);
+  const bool clip = mode == ClipMode::Clip;
+  const double factor = clip ? limit * multiplier : multiplier;
+  auto normal = [](double v) { return std::abs(v) >= 0x1p-600 && std::abs(v) <= 0x1p600; };
   const bool reciprocal =
-      limit == 0.0 || (std::abs(limit) >= 0x1p-600 && std::abs(limit) <= 0x1p600);
+      (!clip || normal(limit) || limit == 0.0) &&
+      (normal(factor) || (factor == 0.0 && (multiplier == 0.0 || (clip && limit == 0.0))));
+  const DoubleVec below = hn::Set(d, factor * (1 - 0x1p-47)),
+                  above = hn::Set(d, factor * (1 + 0x1p-47));
   auto vec = [&](const Rgba<FloatVec>& px) {
     const FloatVec length =
         hn::Sqrt(hn::Add(hn::Add(hn::Mul(px.g, px.g), hn::Mul(px.b, px.b)), hn::Mul(px.r, px.r)));
@@ -205,25 +229,26 @@ void ClipRowAt(const float* in, float* out, size_t width, ClipMode mode, double 
                             hn::IfThenElse(reached, zero, px.b), px.a};
     }
     const DoubleVec wide = Widen(length);
-    auto finish = [&](DoubleVec q) {
-      return hn::Mul(mode == ClipMode::Clip ? hn::Mul(q, scale) : q, times);
-    };
-    DoubleVec r, g, b;
-    bool divide = !reciprocal;
+    const DoubleVec r = Widen(px.r), g = Widen(px.g), b = Widen(px.b);
     if (reciprocal) {
       const DoubleVec inverse = hn::Div(hn::Set(d, 1.0), wide);
-      r = finish(hn::Mul(Widen(px.r), inverse)), g = finish(hn::Mul(Widen(px.g), inverse)),
-      b = finish(hn::Mul(Widen(px.b), inverse));
-      const FloatMask sure =
-          hn::And(NarrowsAsTheRule(r), hn::And(NarrowsAsTheRule(g), NarrowsAsTheRule(b)));
-      divide = !hn::AllTrue(Floats(), hn::Or(hn::Not(reached), sure));
+      const DoubleVec low = hn::Mul(inverse, below), high = hn::Mul(inverse, above);
+      const SureFloats qr = NarrowBetween(hn::Mul(r, low), hn::Mul(r, high));
+      const SureFloats qg = NarrowBetween(hn::Mul(g, low), hn::Mul(g, high));
+      const SureFloats qb = NarrowBetween(hn::Mul(b, low), hn::Mul(b, high));
+      const FloatMask sure = hn::And(qr.sure, hn::And(qg.sure, qb.sure));
+      if (hn::AllTrue(Floats(), hn::Or(hn::Not(reached), sure)))
+        return Rgba<FloatVec>{hn::IfThenElse(reached, qr.value, px.r),
+                              hn::IfThenElse(reached, qg.value, px.g),
+                              hn::IfThenElse(reached, qb.value, px.b), px.a};
     }
-    if (divide)
-      r = finish(hn::Div(Widen(px.r), wide)), g = finish(hn::Div(Widen(px.g), wide)),
-      b = finish(hn::Div(Widen(px.b), wide));
-    return Rgba<FloatVec>{hn::IfThenElse(reached, Narrow(r), px.r),
-                          hn::IfThenElse(reached, Narrow(g), px.g),
-                          hn::IfThenElse(reached, Narrow(b), px.b), px.a};
+    auto divided = [&](DoubleVec c) {
+      const DoubleVec q = hn::Div(c, wide);
+      return Narrow(hn::Mul(clip ? hn::Mul(q, scale) : q, times));
+    };
+    return Rgba<FloatVec>{hn::IfThenElse(reached, divided(r), px.r),
+                          hn::IfThenElse(reached, divided(g), px.g),
+                          hn::IfThenElse(reached, divided(b), px.b), px.a};
   };
   auto plain = [&](float(&px)[4]) {
     ClipVector(mode, limit, multiplier, px[ChanR], px[ChanG], px[ChanB]);
