@@ -112,6 +112,23 @@ HWY_INLINE FloatMask NarrowsAsTheRule(DoubleVec q, double margin = 0x1p-48) {
                 Narrow(hn::Mul(q, hn::Set(d, 1 + 2 * margin))));
 }
 
+// The floats of a rule's doubles q0, in the lanes where they are sure: given
+// bounds `below` and `above` with q0 between them (below <= q0 <= above, or
+// the other way round), all three of one sign, the lanes where both bounds
+// narrow to one float. Narrowing keeps the order of values, so q0 narrows to
+// that float too, which is `value`; exact zeros of q0's sign pass. A rule
+// worked with its rounding error folded into its factors gets its bounds
+// from two products where NarrowsAsTheRule takes three and one more
+// narrowing.
+struct SureFloats {
+  FloatVec value;
+  FloatMask sure;
+};
+HWY_INLINE SureFloats NarrowBetween(DoubleVec below, DoubleVec above) {
+  const FloatVec value = Narrow(below);
+  return {value, hn::Eq(value, Narrow(above))};
+}
+
 #if HWY_TARGET == HWY_AVX3
 // At this level Step() pixels are 32 floats in two registers: one pick of
 // lanes from both sorts out the blues and greens, another the reds and

@@ -298,33 +298,51 @@ TEST(Kernels, EveryFastRowHasTheBitsOfItsPlainRuleAtEveryLevel) {
 }
 
 // The normaliser's first pass keeps, channel by channel, the values the rule
-// takes in scan order, down to the sign of a zero that ties.
+// takes in scan order, down to the sign of a zero that ties: on rows of
+// awkward values, and on rows of ones with two zeros of opposite signs at
+// every pair of places (over two rows that span several registers of
+// several accumulators at every level), each channel's pair elsewhere.
 TEST(Kernels, RangesOfTheNormalizerFollowTheRuleAtEveryLevel) {
   const double thresholds[][2] = {{0, 1}, {-Inf, Inf}, {-1e-40, 0}, {0.5, 0.5}, {NaN, 1}};
+  auto check = [](const std::vector<float>& values, int w, const double(&t)[2]) {
+    ImagePtr img = MakeImage(w, int(values.size() / 4) / w, [&](int x, int y) {
+      const float* p = &values[4 * size_t(y * w + x)];
+      return RGBA{p[ChanR], p[ChanG], p[ChanB], p[ChanA]};
+    });
+    util::ChannelRange red{t[0], t[1]}, green{-t[1], t[1]}, blue{t[0], 1e30};
+    util::ChannelRange r = red, g = green, b = blue;
+    util::FindRanges(img.get(), red, green, blue);
+    for (size_t i = 0; i < values.size(); i += 4) {
+      util::TakeIntoRange(b, values[i + ChanB]);
+      util::TakeIntoRange(g, values[i + ChanG]);
+      util::TakeIntoRange(r, values[i + ChanR]);
+    }
+    for (auto [got, want] : {std::pair(red, r), std::pair(green, g), std::pair(blue, b)}) {
+      EXPECT_EQ(std::signbit(got.min), std::signbit(want.min)) << w << " wide";
+      EXPECT_EQ(got.min, want.min) << w << " wide, thresholds " << t[0] << " " << t[1];
+      EXPECT_EQ(got.max, want.max) << w << " wide, thresholds " << t[0] << " " << t[1];
+      EXPECT_EQ(std::signbit(got.max), std::signbit(want.max)) << w << " wide";
+    }
+  };
   AtEveryLevel([&] {
     for (int w : {1, 7, 19}) {
       const std::vector<float> values = PixelsOf(size_t(w) * 3, uint32_t(w));
-      ImagePtr img = MakeImage(w, 3, [&](int x, int y) {
-        const float* p = &values[4 * size_t(y * w + x)];
-        return RGBA{p[ChanR], p[ChanG], p[ChanB], p[ChanA]};
-      });
-      for (const auto& t : thresholds) {
-        util::ChannelRange red{t[0], t[1]}, green{-t[1], t[1]}, blue{t[0], 1e30};
-        util::ChannelRange r = red, g = green, b = blue;
-        util::FindRanges(img.get(), red, green, blue);
-        for (size_t i = 0; i < values.size(); i += 4) {
-          util::TakeIntoRange(b, values[i + ChanB]);
-          util::TakeIntoRange(g, values[i + ChanG]);
-          util::TakeIntoRange(r, values[i + ChanR]);
-        }
-        for (auto [got, want] : {std::pair(red, r), std::pair(green, g), std::pair(blue, b)}) {
-          EXPECT_EQ(std::signbit(got.min), std::signbit(want.min)) << w << " wide";
-          EXPECT_EQ(got.min, want.min) << w << " wide, thresholds " << t[0] << " " << t[1];
-          EXPECT_EQ(got.max, want.max) << w << " wide, thresholds " << t[0] << " " << t[1];
-          EXPECT_EQ(std::signbit(got.max), std::signbit(want.max)) << w << " wide";
-        }
-      }
+      for (const auto& t : thresholds) check(values, w, t);
     }
+    constexpr int w = 37, n = 2 * w;
+    for (int first = 0; first < n; ++first)
+      for (int second = first + 1; second < n; ++second)
+        for (float zero : {0.0f, -0.0f}) {
+          std::vector<float> values(4 * n, 1.0f);
+          auto pair = [&](int channel, int a, int b) {
+            values[4 * std::min(a, b) + channel] = zero;
+            values[4 * std::max(a, b) + channel] = -zero;
+          };
+          pair(ChanR, first, second);
+          pair(ChanG, (first + 5) % n, (second + 5) % n);
+          pair(ChanB, n - 1 - first, n - 1 - second);
+          check(values, w, thresholds[0]);
+        }
   });
 }
 

@@ -13,12 +13,30 @@ namespace util {
 namespace HWY_NAMESPACE {
 using namespace kernels::HWY_NAMESPACE;
 
-// The first pass of the normaliser. Each pixel is one vector of blue, green,
-// red, alpha, and each lane follows the rule of its channel in scan order. A
-// value outside a threshold stands in as the starting value, which never
-// wins; the comparisons that carry from pixel to pixel are then a plain
-// minimum and maximum. The double thresholds become the float bounds that
-// admit exactly the same float values.
+// The first pass of the normaliser. A value outside a threshold stands in as
+// the starting value, which never wins; the comparisons that carry from pixel
+// to pixel are then a plain minimum and maximum. The double thresholds become
+// the float bounds that admit exactly the same float values.
+//
+// Each row is taken several registers of whole pixels at a time, into as
+// many pairs of accumulators, reduced at the end of the row and then taken
+// into the running range as one value per channel, rows in scan order. That
+// gives the rule's bits:
+// - The rule's minimum is the first value in scan order (starting value
+//   first) that is numerically the smallest, and its maximum likewise. Two
+//   floats numerically equal and not zero have the same bits, and no
+//   candidate is ever not a number, so order matters only for zeros.
+// - The maximum starts at +0 and only a value above it replaces it, so the
+//   rule's maximum is never -0; nor is any accumulator's (Greater keeps its
+//   second operand on a tie, the accumulator, which starts at +0).
+// - A row's smallest value that is a zero is given the sign of the row's
+//   first zero of that channel (where one zero lies within the threshold,
+//   all do). Taking each row into the running minimum only where it is
+//   strictly less is then the rule: the rule's running minimum, coming into
+//   a row at m, leaves it unchanged unless the row holds a value below m,
+//   and otherwise at the row's first value equal to the row's smallest.
+//   Only the first row whose smallest value is a zero below the running
+//   minimum needs the search, at most once per channel per image.
 void FindRangesAt(const Image* img, ChannelRange* ranges) {
   ChannelRange &red = ranges[0], &green = ranges[1], &blue = ranges[2];
 #if HWY_TARGET == HWY_SCALAR
@@ -31,65 +49,116 @@ void FindRangesAt(const Image* img, ChannelRange* ranges) {
     }
   }
 #else
-  const OnePixel d;
+  // Whole pixels in every register.
+  const WideFloats d;
+  constexpr size_t MaxFloats = hn::MaxLanes(WideFloats());
+  static_assert(MaxFloats % 4 == 0, "a register of whole pixels");
+  const size_t floats = hn::Lanes(d), perRegister = floats / 4;
   constexpr float inf = std::numeric_limits<float>::infinity();
-  HWY_ALIGN const float low[4] = {FloatAtOrAbove(blue.tmin), FloatAtOrAbove(green.tmin),
-                                  FloatAtOrAbove(red.tmin), inf};
-  HWY_ALIGN const float high[4] = {FloatAtOrBelow(blue.tmax), FloatAtOrBelow(green.tmax),
-                                   FloatAtOrBelow(red.tmax), -inf};
-  const auto tmin = hn::Load(d, low), tmax = hn::Load(d, high);
+  const float low[4] = {FloatAtOrAbove(blue.tmin), FloatAtOrAbove(green.tmin),
+                        FloatAtOrAbove(red.tmin), inf};
+  const float high[4] = {FloatAtOrBelow(blue.tmax), FloatAtOrBelow(green.tmax),
+                         FloatAtOrBelow(red.tmax), -inf};
+  HWY_ALIGN float lows[MaxFloats], highs[MaxFloats];
+  for (size_t i = 0; i < floats; ++i) lows[i] = low[i % 4], highs[i] = high[i % 4];
+  const auto tmin = hn::Load(d, lows), tmax = hn::Load(d, highs);
   const auto startMin = hn::Set(d, 255.0f), startMax = hn::Zero(d);
-  auto min = startMin, max = startMax;
+  float min[3] = {255.0f, 255.0f, 255.0f}, max[3] = {0.0f, 0.0f, 0.0f};
+  const size_t width = size_t(img->Width());
   for (int32_t y = 0; y < img->Height(); ++y) {
     const float* row = img->Group1(0, y);
-    for (int32_t x = 0; x < img->Width(); ++x) {
-      const auto s = hn::LoadU(d, row + 4 * x);
-      min = Lesser(hn::IfThenElse(s >= tmin, s, startMin), min);
-      max = Greater(hn::IfThenElse(s <= tmax, s, startMax), max);
+    auto min0 = startMin, min1 = startMin, min2 = startMin, min3 = startMin;
+    auto max0 = startMax, max1 = startMax, max2 = startMax, max3 = startMax;
+    auto take = [&](const float* at, auto& lo, auto& hi) VEXLAN_INLINE_LAMBDA {
+      const auto s = hn::LoadU(d, at);
+      lo = Lesser(hn::IfThenElse(s >= tmin, s, startMin), lo);
+      hi = Greater(hn::IfThenElse(s <= tmax, s, startMax), hi);
+    };
+    size_t x = 0;
+    for (; x + 4 * perRegister <= width; x += 4 * perRegister) {
+      const float* at = row + 4 * x;
+      take(at, min0, max0);
+      take(at + floats, min1, max1);
+      take(at + 2 * floats, min2, max2);
+      take(at + 3 * floats, min3, max3);
+    }
+    for (; x + perRegister <= width; x += perRegister) take(row + 4 * x, min0, max0);
+    HWY_ALIGN float mins[MaxFloats], maxs[MaxFloats];
+    hn::Store(Lesser(Lesser(min0, min1), Lesser(min2, min3)), d, mins);
+    hn::Store(Greater(Greater(max0, max1), Greater(max2, max3)), d, maxs);
+    for (int c = 0; c < 3; ++c) {
+      // The accumulators' lanes hold candidates already.
+      float lo = 255.0f, hi = 0.0f;
+      for (size_t i = c; i < floats; i += 4) {
+        if (mins[i] < lo) lo = mins[i];
+        if (maxs[i] > hi) hi = maxs[i];
+      }
+      for (size_t i = x; i < width; ++i) {
+        const float s = row[4 * i + c];
+        if (s >= low[c] && s < lo) lo = s;
+        if (s <= high[c] && s > hi) hi = s;
+      }
+      if (lo == 0.0f && lo < min[c]) {
+        size_t i = 0;
+        while (row[4 * i + c] != 0.0f) ++i;
+        lo = row[4 * i + c];
+      }
+      if (lo < min[c]) min[c] = lo;
+      if (hi > max[c]) max[c] = hi;
     }
   }
-  HWY_ALIGN float mins[4], maxs[4];
-  hn::Store(min, d, mins);
-  hn::Store(max, d, maxs);
-  blue.min = mins[ChanB], green.min = mins[ChanG], red.min = mins[ChanR];
-  blue.max = maxs[ChanB], green.max = maxs[ChanG], red.max = maxs[ChanR];
+  blue.min = min[ChanB], green.min = min[ChanG], red.min = min[ChanR];
+  blue.max = max[ChanB], green.max = max[ChanG], red.max = max[ChanR];
 #endif
 }
 
-// Each channel's quotient is first worked with the reciprocal of its span:
-// (value - low) * (1 / span) lies within 2.0001 double units of the last
-// place (ulps) of the exact quotient, so within about 4 ulps of the double
-// the rule narrows. A step with a lane that may narrow otherwise goes
-// through the division. A span whose reciprocal is not a normal double
-// always divides.
+// Each channel's quotient is first bounded with the reciprocal of its span:
+// with scale = 1 / span rounded, and below and above scale (1 -+ 2^-47)
+// rounded, all normal doubles, the exact products d below and d above
+// (d = value - low, the rule's own difference) lie either side of d / span:
+// the two roundings in each are off by at most 2^-53 of their values, far
+// less than 2^-47. Rounding to the nearest double keeps that order, even
+// where a product overflows or underflows, so the products rounded lie
+// either side of the rule's double d / span rounded, with its sign (d = 0
+// gives zeros of the rule's sign, an infinite d its infinities, and not a
+// number is never sure); NarrowBetween gives the rule's float where both
+// narrow to one. A step with a lane that may narrow otherwise goes through
+// the division. A span whose bounds are not all normal doubles always
+// divides. A channel that stretches to zero needs neither.
 void StretchRowAt(const float* in, float* out, size_t width, const Stretch* stretch, bool stream) {
   const Doubles d;
   struct Channel {
-    DoubleVec low, span, scale;
+    DoubleVec low, span, below, above;
     bool zero;
   };
   bool reciprocals = true;
   auto channel = [&](const Stretch& s) {
-    const double scale = 1.0 / s.span;
-    if (!s.zero) reciprocals = reciprocals && std::fpclassify(scale) == FP_NORMAL;
-    return Channel{hn::Set(d, s.low), hn::Set(d, s.span), hn::Set(d, s.zero ? 0.0 : scale), s.zero};
+    const double scale = 1.0 / s.span, below = scale * (1 - 0x1p-47), above = scale * (1 + 0x1p-47);
+    if (!s.zero)
+      for (double f : {scale, below, above})
+        reciprocals = reciprocals && std::fpclassify(f) == FP_NORMAL;
+    return Channel{hn::Set(d, s.low), hn::Set(d, s.span), hn::Set(d, s.zero ? 0.0 : below),
+                   hn::Set(d, s.zero ? 0.0 : above), s.zero};
   };
   const Channel r = channel(stretch[0]), g = channel(stretch[1]), b = channel(stretch[2]);
   auto vec = [&](const Rgba<FloatVec>& px) {
     const DoubleVec dr = hn::Sub(Widen(px.r), r.low), dg = hn::Sub(Widen(px.g), g.low),
                     db = hn::Sub(Widen(px.b), b.low);
-    DoubleVec qr, qg, qb;
-    bool divide = !reciprocals;
+    auto narrowed = [](const Channel& c, FloatVec q) { return c.zero ? hn::Zero(Floats()) : q; };
     if (reciprocals) {
-      qr = hn::Mul(dr, r.scale), qg = hn::Mul(dg, g.scale), qb = hn::Mul(db, b.scale);
-      divide = !hn::AllTrue(Floats(), hn::And(NarrowsAsTheRule(qr),
-                                              hn::And(NarrowsAsTheRule(qg), NarrowsAsTheRule(qb))));
+      const SureFloats qr = NarrowBetween(hn::Mul(dr, r.below), hn::Mul(dr, r.above));
+      const SureFloats qg = NarrowBetween(hn::Mul(dg, g.below), hn::Mul(dg, g.above));
+      const SureFloats qb = NarrowBetween(hn::Mul(db, b.below), hn::Mul(db, b.above));
+      auto sure = [](const Channel& c, const SureFloats& q) {
+        return c.zero ? hn::Ge(hn::Zero(Floats()), hn::Zero(Floats())) : q.sure;
+      };
+      if (hn::AllTrue(Floats(), hn::And(sure(r, qr), hn::And(sure(g, qg), sure(b, qb)))))
+        return Rgba<FloatVec>{narrowed(r, qr.value), narrowed(g, qg.value), narrowed(b, qb.value),
+                              px.a};
     }
-    if (divide) qr = hn::Div(dr, r.span), qg = hn::Div(dg, g.span), qb = hn::Div(db, b.span);
-    auto narrowed = [](const Channel& c, DoubleVec q) {
-      return c.zero ? hn::Zero(Floats()) : Narrow(q);
-    };
-    return Rgba<FloatVec>{narrowed(r, qr), narrowed(g, qg), narrowed(b, qb), px.a};
+    return Rgba<FloatVec>{narrowed(r, Narrow(hn::Div(dr, r.span))),
+                          narrowed(g, Narrow(hn::Div(dg, g.span))),
+                          narrowed(b, Narrow(hn::Div(db, b.span))), px.a};
   };
   auto plain = [&](float(&px)[4]) {
     px[ChanB] = StretchValue(stretch[2], px[ChanB]);
@@ -106,24 +175,48 @@ void StretchRowAt(const float* in, float* out, size_t width, const Stretch* stre
 // they came; in a step with any vector at the limit, all are worked and the
 // shorter ones keep their own values.
 //
-// The quotients are first worked with the reciprocal of the length: each
-// rounding after the exact c / length adds at most one double unit (2^-53)
-// of relative error, so c * (1 / length), times the limit and times the
-// multiplier, lies within 7 of them of the rule's double, as long as no
-// product between falls out of the normal double range. A quotient's
-// magnitude lies between 2^-277 and 2, so with a limit of 0 or between
-// 2^-600 and 2^600 none does (the last product may overflow or underflow in
-// one form and not the other: both then lie beyond the floats and narrow
-// alike). A step with a lane that may narrow otherwise goes through the
-// divisions.
+// The rule's double is q0 = c / length, times the limit, times the
+// multiplier (clipping; only the multiplier when dividing), each step
+// rounded; its factors after the quotient are folded into one, F (the
+// limit times the multiplier, rounded), and F (1 -+ 2^-47), rounded, times
+// the reciprocal of the length, rounded, bound c's factor from below and
+// above. Where F and (clipping) the limit are normal doubles of 2^-600 to
+// 2^600 in magnitude, and the length is neither 0, infinite nor not a
+// number:
+// - the reciprocal lies between 2^-128 and 2^149, the bounds of the factor
+//   between 2^-729 and 2^750, and the quotient c / length of the rule
+//   between 2^-277 and 2 in magnitude, or is 0 (the length is not much
+//   shorter than any channel, even where squares underflow), so no rounding
+//   in either form leaves the normal doubles but the rule's last, and each
+//   is off by at most 2^-53 of its value;
+// - so c times each bound, exactly, lies either side of the rule's value
+//   before its last rounding (four roundings against two, far less than
+//   2^-47), and rounding to the nearest double keeps that order, overflow
+//   and underflow included: the products rounded lie either side of q0,
+//   with its sign, and NarrowBetween gives its float where both narrow to
+//   one.
+// A zero c gives zeros of the rule's sign in both forms. A zero length (all
+// squares underflowed) gives infinities of the rule's
+// sign, or not a number for c = 0; an infinite one zeros of the rule's
+// sign, or not a number for infinite c; not a number is never sure. F is
+// also used where it is exactly 0 (the multiplier or, clipping, the limit
+// is 0 and the other finite): both forms give zeros of one sign, or not a
+// number. Any other limit and multiplier always divide, as does a step with
+// a lane that may narrow otherwise.
 void ClipRowAt(const float* in, float* out, size_t width, ClipMode mode, double limit,
                double multiplier, bool stream) {
   const Doubles d;
   // For a float length, limit > length exactly when length < this float.
   const FloatVec shorter = hn::Set(Floats(), FloatAtOrAbove(limit));
   const DoubleVec scale = hn::Set(d, limit), times = hn::Set(d, multiplier);
+  const bool clip = mode == ClipMode::Clip;
+  const double factor = clip ? limit * multiplier : multiplier;
+  auto normal = [](double v) { return std::abs(v) >= 0x1p-600 && std::abs(v) <= 0x1p600; };
   const bool reciprocal =
-      limit == 0.0 || (std::abs(limit) >= 0x1p-600 && std::abs(limit) <= 0x1p600);
+      (!clip || normal(limit) || limit == 0.0) &&
+      (normal(factor) || (factor == 0.0 && (multiplier == 0.0 || (clip && limit == 0.0))));
+  const DoubleVec below = hn::Set(d, factor * (1 - 0x1p-47)),
+                  above = hn::Set(d, factor * (1 + 0x1p-47));
   auto vec = [&](const Rgba<FloatVec>& px) {
     const FloatVec length =
         hn::Sqrt(hn::Add(hn::Add(hn::Mul(px.g, px.g), hn::Mul(px.b, px.b)), hn::Mul(px.r, px.r)));
@@ -136,25 +229,26 @@ void ClipRowAt(const float* in, float* out, size_t width, ClipMode mode, double 
                             hn::IfThenElse(reached, zero, px.b), px.a};
     }
     const DoubleVec wide = Widen(length);
-    auto finish = [&](DoubleVec q) {
-      return hn::Mul(mode == ClipMode::Clip ? hn::Mul(q, scale) : q, times);
-    };
-    DoubleVec r, g, b;
-    bool divide = !reciprocal;
+    const DoubleVec r = Widen(px.r), g = Widen(px.g), b = Widen(px.b);
     if (reciprocal) {
       const DoubleVec inverse = hn::Div(hn::Set(d, 1.0), wide);
-      r = finish(hn::Mul(Widen(px.r), inverse)), g = finish(hn::Mul(Widen(px.g), inverse)),
-      b = finish(hn::Mul(Widen(px.b), inverse));
-      const FloatMask sure =
-          hn::And(NarrowsAsTheRule(r), hn::And(NarrowsAsTheRule(g), NarrowsAsTheRule(b)));
-      divide = !hn::AllTrue(Floats(), hn::Or(hn::Not(reached), sure));
+      const DoubleVec low = hn::Mul(inverse, below), high = hn::Mul(inverse, above);
+      const SureFloats qr = NarrowBetween(hn::Mul(r, low), hn::Mul(r, high));
+      const SureFloats qg = NarrowBetween(hn::Mul(g, low), hn::Mul(g, high));
+      const SureFloats qb = NarrowBetween(hn::Mul(b, low), hn::Mul(b, high));
+      const FloatMask sure = hn::And(qr.sure, hn::And(qg.sure, qb.sure));
+      if (hn::AllTrue(Floats(), hn::Or(hn::Not(reached), sure)))
+        return Rgba<FloatVec>{hn::IfThenElse(reached, qr.value, px.r),
+                              hn::IfThenElse(reached, qg.value, px.g),
+                              hn::IfThenElse(reached, qb.value, px.b), px.a};
     }
-    if (divide)
-      r = finish(hn::Div(Widen(px.r), wide)), g = finish(hn::Div(Widen(px.g), wide)),
-      b = finish(hn::Div(Widen(px.b), wide));
-    return Rgba<FloatVec>{hn::IfThenElse(reached, Narrow(r), px.r),
-                          hn::IfThenElse(reached, Narrow(g), px.g),
-                          hn::IfThenElse(reached, Narrow(b), px.b), px.a};
+    auto divided = [&](DoubleVec c) {
+      const DoubleVec q = hn::Div(c, wide);
+      return Narrow(hn::Mul(clip ? hn::Mul(q, scale) : q, times));
+    };
+    return Rgba<FloatVec>{hn::IfThenElse(reached, divided(r), px.r),
+                          hn::IfThenElse(reached, divided(g), px.g),
+                          hn::IfThenElse(reached, divided(b), px.b), px.a};
   };
   auto plain = [&](float(&px)[4]) {
     ClipVector(mode, limit, multiplier, px[ChanR], px[ChanG], px[ChanB]);
