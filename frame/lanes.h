@@ -57,6 +57,25 @@ inline double EachLane(double d, Fn&& fn) {
   return fn(d);
 }
 
+// Division by `divisor` as two products, for NarrowBetween: with r = 1 /
+// divisor rounded, below and above are r (1 -+ 2^-47) rounded. Each is off
+// r (1 -+ 2^-47) by at most two roundings, far less than 2^-47, so for any x
+// the exact products x below and x above lie either side of x / divisor,
+// and rounding keeps that order (overflow and underflow included): both
+// products rounded lie either side of the quotient rounded, with its sign.
+// `usable` where r and both bounds are normal doubles.
+struct DivisionBounds {
+  explicit DivisionBounds(double divisor)
+      : below((1.0 / divisor) * (1 - 0x1p-47)), above((1.0 / divisor) * (1 + 0x1p-47)) {
+    const double r = 1.0 / divisor;
+    usable = std::fpclassify(r) == FP_NORMAL && std::fpclassify(below) == FP_NORMAL &&
+             std::fpclassify(above) == FP_NORMAL;
+  }
+
+  double below, above;
+  bool usable;
+};
+
 // An exponent of PowThen, with what the register form needs of it worked
 // out once: whether it takes the fast power (1 <= e <= 2^16) and the
 // fast power's relative margin of error, for NarrowsAsTheRule

@@ -2,14 +2,11 @@
 //
 // A Zmax that is a float divides in float, a register of channels at a
 // time: the float quotient of floats is the double one narrowed. Any other
-// Zmax is worked with its reciprocal r = 1 / Zmax: with r (1 -+ 2^-47)
-// rounded, all normal doubles, the exact products of x with the two lie
-// either side of x / Zmax (each factor is off by at most 2^-53 of itself
-// twice, far less than 2^-47), and rounding keeps that order, so the two
-// products rounded lie either side of the rule's double, with its sign. Where
-// both narrow to one float (NarrowBetween) that is the rule's float; a
-// register with a lane where they do not goes through the division. Ordinary
-// depths do that about once in a few million registers.
+// Zmax is worked as two products that lie either side of the rule's double
+// (DivisionBounds, in frame/lanes.h). Where both narrow to one float
+// (NarrowBetween) that is the rule's float; a register with a lane where they
+// do not goes through the division. Ordinary depths do that about once in a
+// few million registers.
 #undef HWY_TARGET_INCLUDE
 #define HWY_TARGET_INCLUDE "tools/dof/ZDevider_rows.cpp"
 #include <hwy/foreach_target.h>  // IWYU pragma: keep
@@ -88,21 +85,18 @@ HWY_INLINE void DivideByDouble(const float* in, float* out, size_t pixels, doubl
   const auto alpha = AlphaLanes(d, 0);
   const auto lowAlpha = AlphaLanes(Floats(), 0);
   const auto highAlpha = AlphaLanes(Floats(), hn::Lanes(dd));
-  const double reciprocal = 1.0 / zmax, below = reciprocal * (1 - 0x1p-47),
-               above = reciprocal * (1 + 0x1p-47);
-  bool useReciprocal = std::isfinite(zmax);
-  for (double f : {reciprocal, below, above})
-    useReciprocal = useReciprocal && std::fpclassify(f) == FP_NORMAL;
-  const auto belowV = hn::Set(dd, below), aboveV = hn::Set(dd, above), divisor = hn::Set(dd, zmax);
+  const kernels::DivisionBounds bounds(zmax);
+  const auto below = hn::Set(dd, bounds.below), above = hn::Set(dd, bounds.above),
+             divisor = hn::Set(dd, zmax);
   size_t i = 0;
   for (; i + step <= pixels; i += step, in += 4 * step, out += 4 * step) {
     const auto v = hn::LoadU(d, in);
     const DoubleVec low = Widen(hn::LowerHalf(Floats(), v));
     const DoubleVec high = Widen(hn::UpperHalf(Floats(), v));
     hn::Vec<WideFloats> q;
-    const SureFloats lowQ = NarrowBetween(hn::Mul(low, belowV), hn::Mul(low, aboveV));
-    const SureFloats highQ = NarrowBetween(hn::Mul(high, belowV), hn::Mul(high, aboveV));
-    if (useReciprocal && hn::AllTrue(Floats(), hn::Or(lowAlpha, lowQ.sure)) &&
+    const SureFloats lowQ = NarrowBetween(hn::Mul(low, below), hn::Mul(low, above));
+    const SureFloats highQ = NarrowBetween(hn::Mul(high, below), hn::Mul(high, above));
+    if (bounds.usable && hn::AllTrue(Floats(), hn::Or(lowAlpha, lowQ.sure)) &&
         hn::AllTrue(Floats(), hn::Or(highAlpha, highQ.sure)))
       q = hn::Combine(d, highQ.value, lowQ.value);
     else

@@ -112,19 +112,14 @@ void FindRangesAt(const Image* img, ChannelRange* ranges) {
 #endif
 }
 
-// Each channel's quotient is first bounded with the reciprocal of its span:
-// with scale = 1 / span rounded, and below and above scale (1 -+ 2^-47)
-// rounded, all normal doubles, the exact products d below and d above
-// (d = value - low, the rule's own difference) lie either side of d / span:
-// the two roundings in each are off by at most 2^-53 of their values, far
-// less than 2^-47. Rounding to the nearest double keeps that order, even
-// where a product overflows or underflows, so the products rounded lie
-// either side of the rule's double d / span rounded, with its sign (d = 0
+// Each channel's quotient d / span (d = value - low, the rule's own
+// difference) is first bounded by two products that lie either side of the
+// rule's double, with its sign (DivisionBounds, in frame/lanes.h): d = 0
 // gives zeros of the rule's sign, an infinite d its infinities, and not a
-// number is never sure); NarrowBetween gives the rule's float where both
+// number is never sure. NarrowBetween gives the rule's float where both
 // narrow to one. A step with a lane that may narrow otherwise goes through
-// the division. A span whose bounds are not all normal doubles always
-// divides. A channel that stretches to zero needs neither.
+// the division. A span whose bounds are not usable always divides. A
+// channel that stretches to zero needs neither.
 void StretchRowAt(const float* in, float* out, size_t width, const Stretch* stretch, bool stream) {
   const Doubles d;
   struct Channel {
@@ -133,12 +128,10 @@ void StretchRowAt(const float* in, float* out, size_t width, const Stretch* stre
   };
   bool reciprocals = true;
   auto channel = [&](const Stretch& s) {
-    const double scale = 1.0 / s.span, below = scale * (1 - 0x1p-47), above = scale * (1 + 0x1p-47);
-    if (!s.zero)
-      for (double f : {scale, below, above})
-        reciprocals = reciprocals && std::fpclassify(f) == FP_NORMAL;
-    return Channel{hn::Set(d, s.low), hn::Set(d, s.span), hn::Set(d, s.zero ? 0.0 : below),
-                   hn::Set(d, s.zero ? 0.0 : above), s.zero};
+    const kernels::DivisionBounds bounds(s.span);
+    if (!s.zero) reciprocals = reciprocals && bounds.usable;
+    return Channel{hn::Set(d, s.low), hn::Set(d, s.span), hn::Set(d, s.zero ? 0.0 : bounds.below),
+                   hn::Set(d, s.zero ? 0.0 : bounds.above), s.zero};
   };
   const Channel r = channel(stretch[0]), g = channel(stretch[1]), b = channel(stretch[2]);
   auto vec = [&](const Rgba<FloatVec>& px) {
