@@ -479,6 +479,31 @@ HWY_INLINE Unsure<DoubleLanes> PowThen(DoubleLanes c, const PowExponent& e, cons
   return PowFromLogarithm(c, PowLogarithm(c, e), e, finish);
 }
 
+// Copies `floats` floats (whole pixels), past the cache when `stream` is
+// set: then a whole register at a time where the destination is aligned to
+// it (a whole line of the cache at the widest level, which leaves the
+// processor fewer partial lines to gather before they go out), else a pixel
+// at a time.
+HWY_INLINE void CopyFloats(const float* HWY_RESTRICT from, float* HWY_RESTRICT to, size_t floats,
+                           bool stream) {
+#if HWY_TARGET == HWY_SCALAR
+  (void)stream;
+  if (floats > 0) std::memcpy(to, from, floats * sizeof(float));
+#else
+  const OnePixel px;
+  if (stream) {
+    const WideFloats dw;
+    const size_t wide = hn::Lanes(dw);
+    size_t i = 0;
+    if (reinterpret_cast<uintptr_t>(to) % (wide * sizeof(float)) == 0)
+      for (; i + wide <= floats; i += wide) hn::Stream(hn::LoadU(dw, from + i), dw, to + i);
+    for (; i < floats; i += 4) hn::Stream(hn::LoadU(px, from + i), px, to + i);
+  } else {
+    for (size_t i = 0; i < floats; i += 4) hn::StoreU(hn::LoadU(px, from + i), px, to + i);
+  }
+#endif
+}
+
 HWY_INLINE Rgba<FloatLanes> Wrap(const Rgba<FloatVec>& p) { return {p.r, p.g, p.b, p.a}; }
 
 // The row walks. Each takes the vector form of a rule for whole steps of

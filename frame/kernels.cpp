@@ -10,17 +10,7 @@ namespace kernels {
 namespace HWY_NAMESPACE {
 
 void CopyRun(const float* HWY_RESTRICT in, float* HWY_RESTRICT out, size_t floats, bool stream) {
-#if HWY_TARGET == HWY_SCALAR
-  (void)stream;
-  if (floats > 0) std::memcpy(out, in, floats * sizeof(float));
-#else
-  const OnePixel px;
-  if (stream) {
-    for (size_t i = 0; i < floats; i += 4) hn::Stream(hn::LoadU(px, in + i), px, out + i);
-  } else {
-    for (size_t i = 0; i < floats; i += 4) hn::StoreU(hn::LoadU(px, in + i), px, out + i);
-  }
-#endif
+  CopyFloats(in, out, floats, stream);
 }
 
 }  // namespace HWY_NAMESPACE

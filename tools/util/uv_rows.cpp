@@ -93,42 +93,13 @@ HWY_INLINE void Put(UnwrapTarget& out, int32_t xi, int32_t yi, const float* p, b
   if (pair) mark[1] = 1;
 }
 
-// Copies `count` floats (whole pixels) of a row leaving the unwrap's window
-// to the result, past the cache when `stream` is set.
-HWY_INLINE void WriteOut(const float* from, float* to, size_t count, bool stream) {
-#if HWY_TARGET == HWY_SCALAR
-  (void)stream;
-  if (count > 0) std::memcpy(to, from, count * sizeof(float));
-#else
-  const OnePixel px;
-  if (stream) {
-    // A whole register at a time where the result's row is aligned to it
-    // (a whole line of the cache at the widest level), which leaves the
-    // processor fewer partial lines to gather before they go out.
-    const WideFloats dw;
-    const size_t wide = hn::Lanes(dw);
-    size_t i = 0;
-    if (reinterpret_cast<uintptr_t>(to) % (wide * sizeof(float)) == 0)
-      for (; i + wide <= count; i += wide) hn::Stream(hn::LoadU(dw, from + i), dw, to + i);
-    for (; i < count; i += 4) hn::Stream(hn::LoadU(px, from + i), px, to + i);
-  } else {
-    for (size_t i = 0; i < count; i += 4) hn::StoreU(hn::LoadU(px, from + i), px, to + i);
-  }
-#endif
-}
-
-// The rest of a leaving row at once, when it must be out before a write.
-void WriteOutAt(const float* from, float* to, size_t count, bool stream) {
-  WriteOut(from, to, count, stream);
-}
-
 // Writes out the next part of the row leaving the unwrap's window, at most
 // `floats` floats.
 HWY_INLINE void WriteOutPart(UnwrapTarget& out, size_t floats) {
   const float* from;
   float* to;
   size_t count;
-  if (out.NextLeaving(floats, from, to, count)) WriteOut(from, to, count, out.Streams());
+  if (out.NextLeaving(floats, from, to, count)) CopyFloats(from, to, count, out.Streams());
 }
 
 // The landing places are worked a register at a time and the pixels written
@@ -437,14 +408,10 @@ HWY_AFTER_NAMESPACE();
 
 namespace uvrows {
 HWY_EXPORT(UnwrapRowAt);
-HWY_EXPORT(WriteOutAt);
 HWY_EXPORT(PlaceRowAt);
 
 void Unwrap(const UnwrapRows& r, const float* coords, int32_t y) {
   KernelCall(UnwrapRowAt)(r, coords, y);
-}
-void WriteOutRest(const float* from, float* to, size_t count, bool stream) {
-  KernelCall(WriteOutAt)(from, to, count, stream);
 }
 void Place(SampleMode mode, const Placement& at, const TextureRows& texture, const float* coords,
            float* out, int32_t width, const float** sources) {
@@ -515,7 +482,7 @@ void UnwrapTarget::FinishLeaving() {
   const float* from;
   float* to;
   size_t count;
-  if (NextLeaving(leftFloats_, from, to, count)) uvrows::WriteOutRest(from, to, count, stream_);
+  if (NextLeaving(leftFloats_, from, to, count)) kernels::CopyPixels(from, to, count, stream_);
 }
 
 void UnwrapTarget::Reach(int32_t y) {
