@@ -474,8 +474,43 @@ HWY_INLINE Unsure<DoubleLanes> PowFromLogarithm(DoubleLanes c, DoubleLanes y, co
   return {v, hn::Or3(outsideC, hn::AndNot(tiny, low), unsure)};
 }
 
+// finish(c^e) for e a whole number and a half (PowExponent::half, e =
+// n + 1/2): p = c^n by repeated squaring, times the root of c,
+// each step rounded. A square's error doubles with each squaring, so c^n
+// carries at most n - 1 roundings' worth and the root and the last product
+// two more: p is off c^e by at most (n + 1.01) eps in ratio, eps = 2^-53,
+// where no step leaves the normal doubles, which holds for +0 < c <=
+// 1 + 2^-12 with p >= 2^-1000 (every step then lies between p and e^16).
+// With std::pow's unit in the last place and finish's roundings on either
+// side, the rule's double lies within (n + 8) eps |v| of v = finish(p):
+// the lane is sure where NarrowsAsTheRule holds with the margin (n + 16) eps
+// (PowExponent). c = +0 gives +0, as std::pow does. Any other lane (c
+// negative, not a number or above 1 + 2^-12, or 0 < p < 2^-1000) is unsure.
+template <class Finish>
+HWY_INLINE Unsure<DoubleLanes> PowHalfThen(DoubleLanes c, const PowExponent& e,
+                                           const Finish& finish) {
+  const hn::RebindToSigned<Doubles> di;
+  DoubleLanes power = 1.0, square = c;
+  for (unsigned bits = e.whole;;) {
+    if (bits & 1u) power = power * square;
+    if ((bits >>= 1) == 0) break;
+    square = square * square;
+  }
+  const DoubleLanes p = power * Sqrt(c);
+  const DoubleLanes v = finish(p);
+  const auto cBits = hn::BitCast(di, c.v);
+  const auto outsideC = hn::Or(cBits, hn::Sub(hn::Set(di, 0x3ff0010000000000), cBits));
+  const auto tiny = hn::IfThenElseZero(
+      hn::Ne(cBits, hn::Zero(di)), hn::Sub(hn::BitCast(di, p.v), hn::Set(di, int64_t(23) << 52)));
+  const hn::RebindToSigned<Floats> fi;
+  const auto unsure = hn::PromoteTo(
+      di, hn::BitCast(fi, hn::VecFromMask(Floats(), hn::Not(NarrowsAsTheRule(v.v, e.margin)))));
+  return {v, hn::Or3(outsideC, tiny, unsure)};
+}
+
 template <class Finish>
 HWY_INLINE Unsure<DoubleLanes> PowThen(DoubleLanes c, const PowExponent& e, const Finish& finish) {
+  if (e.half) return PowHalfThen(c, e, finish);
   return PowFromLogarithm(c, PowLogarithm(c, e), e, finish);
 }
 

@@ -77,17 +77,23 @@ struct DivisionBounds {
 };
 
 // An exponent of PowThen, with what the register form needs of it worked
-// out once: whether it takes the fast power (1 <= e <= 2^16) and the
-// fast power's relative margin of error, for NarrowsAsTheRule
-// (frame/kernels-inl.h says why).
+// out once: whether it takes a fast power (1 <= e <= 2^16), whether that is
+// a whole number and a half (n + 1/2, n = `whole`), and the fast power's
+// relative margin of error, for NarrowsAsTheRule (frame/kernels-inl.h says
+// why).
 struct PowExponent {
   explicit PowExponent(double e)
       : value(e),
         fast(e >= 1.0 && e <= 0x1p16),
-        margin(fast ? std::ceil(e) * 0x1p-47 + 0x1p-40 : 0) {}
+        half(fast && e - std::floor(e) == 0.5),
+        whole(half ? static_cast<unsigned>(e) : 0u),
+        margin(half   ? (whole + 16) * 0x1p-53
+               : fast ? std::ceil(e) * 0x1p-47 + 0x1p-40
+                      : 0) {}
 
   double value;
-  bool fast;
+  bool fast, half;
+  unsigned whole;
   double margin;
 };
 

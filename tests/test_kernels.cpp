@@ -217,32 +217,38 @@ std::vector<RowCase> Cases() {
         relight::Light{1e30, 2, -3, 2, 0.5, MapChannel::Alpha, false}})
     AddGreyCases(cases, "Relight " + std::to_string(light.size), light, relight::LightRow,
                  relight::LightGrey<float>);
-  // The spotlight: whole cone exponents; the general power on cosines of
-  // every kind, from +0 (no axis), and for an exponent it leaves to the
-  // standard library (below 1); and a light so far away that every pixel of
-  // ordinary values sees the same cosine c, with intensities that put
-  // c^e · intensity just above and just below a point halfway between two
-  // floats (normal, subnormal, and between the largest float and infinity),
-  // or c^e below the range of doubles: the rows' power must leave those
-  // registers to the plain rule.
+  // The spotlight: whole cone exponents; the general power and that of a
+  // whole number and a half on cosines of every kind, from +0 (no axis), and
+  // for an exponent it leaves to the standard library (below 1); and a light
+  // so far away that every pixel of ordinary values sees the same cosine c,
+  // with intensities that put c^e · intensity just above and just below a
+  // point halfway between two floats (normal, subnormal, and between the
+  // largest float and infinity), or c^e below the range of doubles: the
+  // rows' powers must leave those registers to the plain rule.
   const relight::Vec3<float> axis{0.0f, 0.6f, 0.8f}, none{0.0f, 0.0f, 0.0f};
   std::vector<relight::Spotlight> lights = {{{0, 0, 10}, axis, relight::ConePower(8), 1.0},
                                             {{0, 3, 10}, axis, relight::ConePower(2.5), 2.0},
+                                            {{0, 3, 10}, axis, relight::ConePower(2.7), 2.0},
                                             {{1, 0, 0}, none, relight::ConePower(0), double(Inf)},
                                             {{1, 0, 0}, none, relight::ConePower(7.5), 1.0},
+                                            {{1, 0, 0}, none, relight::ConePower(7.3), 1.0},
                                             {{0, 3, 10}, axis, relight::ConePower(0.5), 1.0}};
   const relight::Vec3<float> far{1e18f, 2e18f, 3e18f};
   const float c = std::max(relight::Dot(relight::Normalized(far), axis), 0.0f);
   const double halfways[] = {(double(1.3f) + double(std::nextafter(1.3f, 0.0f))) / 2,
                              std::ldexp(2 * 1234567 + 1, -150),
                              std::ldexp(1.0, 128) - std::ldexp(1.0, 103)};
-  for (double exponent : {7.5, 2000.5})
+  for (double exponent : {7.5, 7.3, 2000.5, 2000.3})
     for (double halfway : halfways)
       for (double side : {1 + 0x1p-50, 1 - 0x1p-50})
         lights.push_back(
             {far, axis, relight::ConePower(exponent), halfway * side / std::pow(c, exponent)});
-  lights.push_back({far, axis, relight::ConePower(30000.5), 1.0});
-  lights.push_back({far, axis, relight::ConePower(30000.5), 1e300});
+  for (double exponent : {30000.5, 30000.3})
+    for (double intensity : {1.0, 1e300})
+      lights.push_back({far, axis, relight::ConePower(exponent), intensity});
+  // c^e among the doubles below the normal ones, lit back into the floats.
+  lights.push_back(
+      {far, axis, relight::ConePower(std::floor(-1050 / std::log2(c)) + 0.5), 0x1p1000});
   for (const relight::Spotlight& light : lights) {
     char name[80];
     std::snprintf(name, sizeof name, "SimpleSpotlight %g intensity %.17g", light.power.exponent,

@@ -198,8 +198,24 @@ void SpotRowAt(const Spotlight light, const float* in, const float* second, floa
         in, second, out, width, stream);
     return;
   }
-  // The general power, its logarithm in a stage of its own.
   const PowExponent exponent = light.power.general;
+  if (exponent.half) {
+    // A whole number and a half: a few products and a root a register.
+    GreyRows(
+        [&](auto paired) {
+          constexpr bool Paired = decltype(paired)::value;
+          return std::tuple(
+              SpotPoints<Paired>(light), NoStage(),
+              [light, exponent](const SpotPoint<Paired>& p) VEXLAN_INLINE_LAMBDA {
+                return Narrow(PowHalfThen(p.c, exponent,
+                                          [&](DoubleLanes power) { return Lit(light, p, power); }));
+              },
+              plain(paired));
+        },
+        in, second, out, width, stream);
+    return;
+  }
+  // The general power, its logarithm in a stage of its own.
   GreyRows(
       [&](auto paired) {
         constexpr bool Paired = decltype(paired)::value;
