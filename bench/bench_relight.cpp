@@ -75,7 +75,8 @@ BENCHMARK_CAPTURE(BM_Relight, NoMap, false)->Unit(benchmark::kMillisecond)->UseR
 BENCHMARK_CAPTURE(BM_Relight, WithMap, true)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // A spotlight above the middle of the gradient aimed straight down it. A
-// whole cone exponent is the input's own kind; 7.5 takes the general power.
+// whole cone exponent is the input's own kind; 7.5, a whole number and a
+// half, takes a root and products; 7.3 the general power.
 void BM_SimpleSpotlight(benchmark::State& state, bool withNormals, double cone) {
   ToolHarness tool(SimpleSpotlightRecord);
   tool.Set("Red", 10).Set("Green", 5).Set("Blue", 20).Set("Red2", 10).Set("Green2", 5);
@@ -90,6 +91,9 @@ BENCHMARK_CAPTURE(BM_SimpleSpotlight, WithNormals, true, 8.0)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 BENCHMARK_CAPTURE(BM_SimpleSpotlight, NoNormalsFractionalCone, false, 7.5)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK_CAPTURE(BM_SimpleSpotlight, NoNormalsGeneralCone, false, 7.3)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 
