@@ -65,9 +65,10 @@ inline double EachLane(double d, Fn&& fn) {
 // products rounded lie either side of the quotient rounded, with its sign.
 // `usable` where r and both bounds are normal doubles.
 struct DivisionBounds {
-  explicit DivisionBounds(double divisor)
-      : below((1.0 / divisor) * (1 - 0x1p-47)), above((1.0 / divisor) * (1 + 0x1p-47)) {
+  explicit DivisionBounds(double divisor) {
     const double r = 1.0 / divisor;
+    below = r * (1 - 0x1p-47);
+    above = r * (1 + 0x1p-47);
     usable = std::fpclassify(r) == FP_NORMAL && std::fpclassify(below) == FP_NORMAL &&
              std::fpclassify(above) == FP_NORMAL;
   }
